@@ -1,0 +1,18 @@
+// Whole-file reads and writes for the document side, with their limits.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+inline constexpr uint64_t kRtfFileLimit = 0x10000000;   // 256 MiB: RTF carries pictures as hex
+inline constexpr uint64_t kTextFileLimit = 0x4000000;   // 64 MiB: text decodes to twice its size
+
+// Throws ConvertError "Couldn't open the file", "This file is too large to convert",
+// "Couldn't read the file".
+std::string ReadWholeFile(const std::string& path, uint64_t limit);
+
+// Creates the file (never replacing one) and writes it whole. Throws ConvertError
+// "Couldn't create the output file", "Couldn't write the output file (disk full?)".
+// A failed write removes what it created, so no partial output is left behind.
+void WriteWholeFile(const std::string& path, std::string_view bytes);

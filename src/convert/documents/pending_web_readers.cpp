@@ -1,0 +1,11 @@
+// Placeholders for converters that have not landed yet: each fails with a clear
+// message instead of producing something that only looks like an output.
+#include "convert/core/errors.h"
+#include "convert/documents/readers.h"
+#include "convert/documents/writers.h"
+
+Document ReadWeb(const std::string&, const std::string&) { throw ConvertError("Reading this kind of document isn't available in this version yet"); }
+Document ReadHtml(const std::string&) { throw ConvertError("Reading this kind of document isn't available in this version yet"); }
+Document ReadEpub(const std::string&) { throw ConvertError("Reading this kind of document isn't available in this version yet"); }
+Document ReadPlainText(const std::string&, bool, bool) { throw ConvertError("Reading this kind of document isn't available in this version yet"); }
+Document ReadRtf(const std::string&) { throw ConvertError("Reading this kind of document isn't available in this version yet"); }

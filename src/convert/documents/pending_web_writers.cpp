@@ -1,0 +1,10 @@
+// Placeholders for converters that have not landed yet: each fails with a clear
+// message instead of producing something that only looks like an output.
+#include "convert/core/errors.h"
+#include "convert/documents/readers.h"
+#include "convert/documents/writers.h"
+
+void WriteHtml(const Document&, const std::string&) { throw ConvertError("Writing this format isn't available in this version yet"); }
+void WriteEpub(const Document&, const std::string&) { throw ConvertError("Writing this format isn't available in this version yet"); }
+void WriteMarkdown(const Document&, const std::string&) { throw ConvertError("Writing this format isn't available in this version yet"); }
+void WriteText(const Document&, const std::string&) { throw ConvertError("Writing this format isn't available in this version yet"); }

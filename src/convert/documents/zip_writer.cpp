@@ -1,0 +1,125 @@
+// ZIP writer: stored entries with UTF-8 names, dated 1 January 1980, built in memory
+// and written once. Limits: 32-bit sizes and offsets, at most 65,535 entries.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+
+#include "convert/core/errors.h"
+#include "convert/documents/zip.h"
+
+namespace {
+
+constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
+constexpr uint32_t kCentralHeaderSignature = 0x02014b50;
+constexpr uint32_t kEndRecordSignature = 0x06054b50;
+constexpr uint16_t kVersion = 20;
+constexpr uint16_t kUtf8NamesFlag = 0x0800;
+constexpr uint16_t kDosDate1980 = 0x0021;  // 1 January 1980, the earliest DOS date
+constexpr size_t kMaxEntries = 0xFFFF;            // the end record counts entries in 16 bits
+constexpr size_t kMaxArchiveBytes = 0xFFFF0000;   // offsets are 32-bit; leave room for the directory
+
+void Put16(std::string& out, uint32_t value) {
+    out.push_back(static_cast<char>(value & 0xFF));
+    out.push_back(static_cast<char>((value >> 8) & 0xFF));
+}
+
+void Put32(std::string& out, uint32_t value) {
+    Put16(out, value & 0xFFFF);
+    Put16(out, value >> 16);
+}
+
+}  // namespace
+
+uint32_t Crc32(std::span<const uint8_t> bytes) {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> built{};
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            built[n] = c;
+        }
+        return built;
+    }();
+    uint32_t crc = 0xFFFFFFFFu;
+    for (uint8_t byte : bytes) crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+void AddEntry(ZipWriter& writer, std::string_view name, std::string_view bytes) {
+    ZipWriter::Record record{std::string(name), Crc32(bytes), static_cast<uint32_t>(bytes.size()),
+                             static_cast<uint32_t>(writer.buffer.size())};
+    std::string& out = writer.buffer;
+    Put32(out, kLocalHeaderSignature);
+    Put16(out, kVersion);
+    Put16(out, kUtf8NamesFlag);
+    Put16(out, 0);  // stored
+    Put16(out, 0);  // time
+    Put16(out, kDosDate1980);
+    Put32(out, record.crc);
+    Put32(out, record.size);
+    Put32(out, record.size);
+    Put16(out, static_cast<uint32_t>(name.size()));
+    Put16(out, 0);  // extra length
+    out.append(name);
+    out.append(bytes);
+    writer.records.push_back(std::move(record));
+}
+
+void FinishZip(ZipWriter& writer, const std::string& path) {
+    std::string& out = writer.buffer;
+    // Without ZIP64 the format cannot describe more; refuse rather than write a broken package.
+    if (writer.records.size() > kMaxEntries || out.size() > kMaxArchiveBytes)
+        throw ConvertError("This document is too large to convert");
+    uint32_t directoryOffset = static_cast<uint32_t>(out.size());
+    for (const auto& record : writer.records) {
+        Put32(out, kCentralHeaderSignature);
+        Put16(out, kVersion);  // made by
+        Put16(out, kVersion);  // needed
+        Put16(out, kUtf8NamesFlag);
+        Put16(out, 0);  // stored
+        Put16(out, 0);  // time
+        Put16(out, kDosDate1980);
+        Put32(out, record.crc);
+        Put32(out, record.size);
+        Put32(out, record.size);
+        Put16(out, static_cast<uint32_t>(record.name.size()));
+        Put16(out, 0);  // extra length
+        Put16(out, 0);  // comment length
+        Put16(out, 0);  // disk number
+        Put16(out, 0);  // internal attributes
+        Put32(out, 0);  // external attributes
+        Put32(out, record.offset);
+        out.append(record.name);
+    }
+    uint32_t count = static_cast<uint32_t>(writer.records.size());
+    uint32_t directorySize = static_cast<uint32_t>(out.size() - directoryOffset);
+    Put32(out, kEndRecordSignature);
+    Put16(out, 0);
+    Put16(out, 0);
+    Put16(out, count);
+    Put16(out, count);
+    Put32(out, directorySize);
+    Put32(out, directoryOffset);
+    Put16(out, 0);  // comment length
+
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) throw ConvertError("Couldn't create the output file", HResultFromErrno(errno));
+    size_t done = 0;
+    bool failed = false;
+    while (done < out.size()) {
+        ssize_t wrote = ::write(fd, out.data() + done, out.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) {
+            failed = true;
+            break;
+        }
+        done += static_cast<size_t>(wrote);
+    }
+    if (::close(fd) != 0) failed = true;
+    if (failed) {
+        ::unlink(path.c_str());  // a partial package is useless and must not stay behind
+        throw ConvertError("Couldn't write the output file");
+    }
+}

@@ -1,0 +1,7 @@
+// Placeholders for converters that have not landed yet: each fails with a clear
+// message instead of producing something that only looks like an output.
+#include "convert/core/errors.h"
+#include "convert/documents/readers.h"
+#include "convert/documents/writers.h"
+
+Document ReadPdfText(const std::string&, ConvertContext&) { throw ConvertError("Reading text from PDF files isn't available in this version yet"); }
