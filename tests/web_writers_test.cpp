@@ -104,18 +104,16 @@ TEST(HtmlWriter, PageTemplateAroundTheBody) {
     document.title = u"Q&A <draft>";
     document.blocks = {Para(u"Hello")};
     WriteHtml(document, dir.File("page.html"));
-    EXPECT_EQ(ReadFile(dir.File("page.html")),
-              "<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-              "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src 'unsafe-inline'\">\n"
-              "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-              "<title>Q&amp;A &lt;draft&gt;</title>\n<style>\n"
-              "body{font:16px/1.6 system-ui,-apple-system,\"Segoe UI\",sans-serif;max-width:46rem;margin:3rem auto;"
-              "padding:0 1.25rem;color:#1d1f24}\n"
-              "h1,h2,h3{line-height:1.25}hr{border:0;border-top:1px solid #e3e5e8;margin:2.5rem 0}\n"
-              "pre{font:14px/1.5 Consolas,ui-monospace,monospace;white-space:pre-wrap}\n"
-              "table{border-collapse:collapse;margin:1rem 0;font-size:14px}td,th{border:1px solid #d6d9df;"
-              "padding:.3rem .7rem;text-align:left;vertical-align:top}th{background:#f3f4f6}\n"
-              "</style>\n</head>\n<body>\n<p>Hello</p>\n</body>\n</html>\n");
+    std::string page = ReadFile(dir.File("page.html"));
+    EXPECT_EQ(page.rfind("<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                         "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+                         "style-src 'unsafe-inline'\">\n<meta name=\"viewport\" content=\"width=device-width, "
+                         "initial-scale=1\">\n<title>Q&amp;A &lt;draft&gt;</title>\n<style>\n",
+                         0),
+              0u);
+    EXPECT_NE(page.find(std::string("\n<style>\n") + std::string(kDocumentCss) + "</style>\n</head>\n<body>\n"
+                        "<p>Hello</p>\n</body>\n</html>\n"),
+              std::string::npos);
 }
 
 TEST(MarkdownWriter, BlocksEscapesAndTables) {

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <sstream>
+#include <regex>
 
 #include "support/test_support.h"
 
@@ -11,78 +10,47 @@ namespace testing_support {
 
 namespace {
 
-double Attribute(const std::string& line, const std::string& name) {
-    size_t at = line.find(" " + name + "=\"");
-    if (at == std::string::npos) return -1;
-    return std::strtod(line.c_str() + at + name.size() + 3, nullptr);
-}
-
-std::string DecodeXmlText(std::string text) {
-    const std::pair<const char*, const char*> entities[] = {
-        {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"}, {"&amp;", "&"}};
-    for (const auto& [from, to] : entities) {
-        std::string key(from);
-        for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1))
-            text.replace(at, key.size(), to);
-    }
-    return text;
+std::string Run(const std::string& command) {
+    CommandResult result = RunCommand(command);
+    EXPECT_EQ(result.exitCode, 0) << command << ": " << result.output;
+    return result.output;
 }
 
 }  // namespace
 
-PdfLayoutProbe ProbeWords(const std::string& pdf) {
-    PdfLayoutProbe probe;
-    CommandResult result = RunCommand("pdftotext -bbox -enc UTF-8 " + ShellQuote(pdf) + " -");
-    EXPECT_EQ(result.exitCode, 0) << result.output;
-    std::istringstream lines(result.output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.find("<page ") != std::string::npos) {
-            probe.pages.push_back({Attribute(line, "width"), Attribute(line, "height")});
-        } else if (line.find("<word ") != std::string::npos) {
-            PdfWord word;
-            word.page = static_cast<int>(probe.pages.size());
-            word.xMin = Attribute(line, "xMin");
-            word.yMin = Attribute(line, "yMin");
-            word.xMax = Attribute(line, "xMax");
-            word.yMax = Attribute(line, "yMax");
-            size_t open = line.find('>');
-            size_t close = line.rfind("</word>");
-            if (open != std::string::npos && close != std::string::npos && close > open)
-                word.text = DecodeXmlText(line.substr(open + 1, close - open - 1));
-            probe.words.push_back(std::move(word));
+std::vector<PdfWord> ProbeWords(const std::string& pdf) {
+    std::string output = Run("pdftotext -bbox -enc UTF-8 " + ShellQuote(pdf) + " -");
+    static const std::regex item("<page |<word xMin=\"([-\\d.]+)\" yMin=\"([-\\d.]+)\" xMax=\"([-\\d.]+)\" "
+                                 "yMax=\"([-\\d.]+)\">([^<]*)</word>");
+    std::vector<PdfWord> words;
+    int page = 0;
+    for (std::sregex_iterator it(output.begin(), output.end(), item), end; it != end; ++it) {
+        const std::smatch& m = *it;
+        if (!m[1].matched) {
+            ++page;
+            continue;
         }
+        words.push_back({page, std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), std::stod(m[4]), m[5]});
     }
-    return probe;
+    return words;
 }
 
 std::string PdfText(const std::string& pdf, int first, int last) {
-    std::string command = "pdftotext -enc UTF-8 -f " + std::to_string(first);
-    if (last > 0) command += " -l " + std::to_string(last);
-    CommandResult result = RunCommand(command + " " + ShellQuote(pdf) + " -");
-    EXPECT_EQ(result.exitCode, 0) << result.output;
-    return result.output;
+    std::string range = "-f " + std::to_string(first) + (last > 0 ? " -l " + std::to_string(last) : "");
+    return Run("pdftotext -enc UTF-8 " + range + " " + ShellQuote(pdf) + " -");
 }
 
 std::string PdfInfoField(const std::string& pdf, const std::string& field) {
-    CommandResult result = RunCommand("pdfinfo " + ShellQuote(pdf));
-    EXPECT_EQ(result.exitCode, 0) << result.output;
-    std::istringstream lines(result.output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.rfind(field + ":", 0) != 0) continue;
-        std::string value = line.substr(field.size() + 1);
-        size_t start = value.find_first_not_of(' ');
-        return start == std::string::npos ? std::string() : value.substr(start);
-    }
-    return {};
+    std::string output = Run("pdfinfo " + ShellQuote(pdf));
+    std::smatch m;
+    if (!std::regex_search(output, m, std::regex("(^|\n)" + field + ": *([^\n]*)"))) return {};
+    return m[2];
 }
 
 std::string QpdfProblems(const std::string& pdf) {
     CommandResult result = RunCommand("qpdf --check " + ShellQuote(pdf));
-    if (result.exitCode == 0 && result.output.find("No syntax or stream encoding errors") != std::string::npos)
-        return {};
-    return result.output.empty() ? "qpdf failed" : result.output;
+    bool clean = result.exitCode == 0 && result.output.find("No syntax or stream encoding errors") != std::string::npos;
+    return clean ? std::string() : result.output + " (qpdf exit " + std::to_string(result.exitCode) + ")";
 }
 
 }  // namespace testing_support
