@@ -30,6 +30,7 @@ Document Sampler() {
                        Para(u"Second heading", 2),
                        Para(u"apple", 0, true),
                        Para(u"banana", 0, true),
+                       Para(u"cherry", 0, true, true),
                        Para(u"After the list"),
                        Para(u""),
                        Para(u"Part two", 1, false, true),
@@ -70,7 +71,8 @@ TEST(HtmlBody, BlocksBecomeHeadingsListsAndParagraphs) {
                        Para(u"", 1),  // an empty heading is kept
                        Para(u"Broken", 0, false, true),
                        Para(u"Deepest", 7),
-                       Para(u"c", 0, true)};
+                       Para(u"c", 0, true),
+                       Para(u"d", 0, true, true)};
     EXPECT_EQ(HtmlBody(document),
               "<p>Intro</p>\n"
               "<h2 id=\"p1\">Second</h2>\n"
@@ -79,7 +81,8 @@ TEST(HtmlBody, BlocksBecomeHeadingsListsAndParagraphs) {
               "<h1 id=\"p6\"></h1>\n"
               "<hr/>\n<p>Broken</p>\n"
               "<h3 id=\"p8\">Deepest</h3>\n"
-              "<ul>\n<li>c</li>\n</ul>\n");
+              "<ul>\n<li>c</li>\n</ul>\n"
+              "<hr/>\n<ul>\n<li>d</li>\n</ul>\n");
 }
 
 TEST(HtmlBody, PreformattedDocumentsAndTables) {
@@ -124,6 +127,7 @@ TEST(MarkdownWriter, BlocksEscapesAndTables) {
                        Para(u"# Heading *raw*", 2),
                        Para(u"-dash", 0, true),
                        Para(u"plain", 0, true),
+                       Para(u"next page", 0, true, true),
                        Para(u"after list"),
                        Para(u"", 0, false, true),
                        Para(u"line one\n> quoted"),
@@ -138,6 +142,8 @@ TEST(MarkdownWriter, BlocksEscapesAndTables) {
               "## # Heading *raw*\n\n"
               "- \\-dash\n"
               "- plain\n\n"
+              "---\n\n"
+              "- next page\n\n"
               "after list\n\n"
               "---\n\n"
               "line one  \n\\> quoted\n\n"
@@ -208,6 +214,8 @@ TEST(WebWriters, PandocReadsTheSameBlocksFromHtmlAndMarkdown) {
               "Intro paragraph\n\n"
               "## Second heading\n\n"
               "-   apple\n-   banana\n\n"
+              "------------------------------------------------------------------------\n\n"
+              "-   cherry\n\n"
               "After the list\n\n"
               "------------------------------------------------------------------------\n\n"
               "# Part two\n\n"
@@ -273,11 +281,11 @@ TEST(EpubWriter, IdentifierModificationTimeAndNavigation) {
     EXPECT_LE(std::abs(static_cast<long>(timegm(&written) - std::time(nullptr))), 60) << "not the current UTC time";
     EXPECT_NE(opf.find("<dc:title>Sampler</dc:title><dc:language>en</dc:language>"), std::string::npos);
 
-    // Headings with text, by block index: "Second heading" (1), "Part two" (6), "Deep heading" (7).
+    // Headings with text, by block index: "Second heading" (1), "Part two" (7), "Deep heading" (8).
     std::string nav = ReadZipEntry(dir.File("a.epub"), "OEBPS/nav.xhtml");
     EXPECT_NE(nav.find("<ol><li><a href=\"text.xhtml#p1\">Second heading</a></li>"
-                       "<li><a href=\"text.xhtml#p6\">Part two</a></li>"
-                       "<li><a href=\"text.xhtml#p7\">Deep heading</a></li></ol>"),
+                       "<li><a href=\"text.xhtml#p7\">Part two</a></li>"
+                       "<li><a href=\"text.xhtml#p8\">Deep heading</a></li></ol>"),
               std::string::npos)
         << nav;
     std::string text = ReadZipEntry(dir.File("a.epub"), "OEBPS/text.xhtml");

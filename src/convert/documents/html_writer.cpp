@@ -65,7 +65,8 @@ std::string HtmlBody(const Document& document) {
         bool listOpen = false;
         for (size_t i = 0; i < document.blocks.size(); ++i) {
             const Block& block = document.blocks[i];
-            if (listOpen && !block.listItem) {
+            // A rule may not stand inside a list: a break closes the list, the item reopens it.
+            if (listOpen && (!block.listItem || block.breakBefore)) {
                 out.append("</ul>\n");
                 listOpen = false;
             }

@@ -103,8 +103,9 @@ void WriteMarkdown(const Document& document, const std::string& path) {
     } else {
         bool inList = false;
         for (const Block& block : document.blocks) {
-            // A line that follows a list item without a blank line would continue it.
-            if (inList && !block.listItem) {
+            // A line that follows a list item without a blank line would continue it, and
+            // a "---" right under one would turn the item into a heading.
+            if (inList && (!block.listItem || block.breakBefore)) {
                 out.push_back(u'\n');
                 inList = false;
             }
