@@ -4,9 +4,6 @@
 #include "convert/documents/readers.h"
 #include "convert/documents/writers.h"
 
-void WriteDocx(const Document&, const std::string&) { throw ConvertError("Writing this format isn't available in this version yet"); }
-void WriteOdt(const Document&, const std::string&) { throw ConvertError("Writing this format isn't available in this version yet"); }
-void WriteRtf(const Document&, const std::string&) { throw ConvertError("Writing this format isn't available in this version yet"); }
 void WriteXlsx(const Document&, const std::string&) { throw ConvertError("Writing this format isn't available in this version yet"); }
 void WriteOds(const Document&, const std::string&) { throw ConvertError("Writing this format isn't available in this version yet"); }
 void WriteCsv(const Document&, const std::string&) { throw ConvertError("Writing this format isn't available in this version yet"); }
