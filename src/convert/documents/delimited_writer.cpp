@@ -2,8 +2,8 @@
 // starts with a byte-order mark (spreadsheet programs then read it as UTF-8) and
 // quotes cells holding separators or quotes; TSV turns tabs and line ends into spaces.
 #include "convert/core/errors.h"
-#include "convert/core/text.h"
 #include "convert/documents/document_files.h"
+#include "convert/documents/writer_text.h"
 #include "convert/documents/writers.h"
 
 namespace {
@@ -34,7 +34,7 @@ void WriteCsv(const Document& document, const std::string& path) {
             if (c > 0) out += ',';
             const std::u16string& cell = row[c];
             if (!NeedsQuotes(cell)) {
-                out += WideToUtf8(cell);
+                AppendUtf8Text(out, cell);
                 continue;
             }
             quoted.assign(1, u'"');
@@ -43,7 +43,7 @@ void WriteCsv(const Document& document, const std::string& path) {
                 quoted += ch;
             }
             quoted += u'"';
-            out += WideToUtf8(quoted);
+            AppendUtf8Text(out, quoted);
         }
         out += "\r\n";
     }
@@ -59,10 +59,15 @@ void WriteTsv(const Document& document, const std::string& path) {
     for (const auto& row : table.rows) {
         for (size_t c = 0; c < row.size(); ++c) {
             if (c > 0) out += '\t';
-            flat = row[c];
+            const std::u16string& cell = row[c];
+            if (cell.find_first_of(u"\t\r\n") == cell.npos) {
+                AppendUtf8Text(out, cell);
+                continue;
+            }
+            flat = cell;
             for (char16_t& ch : flat)
                 if (ch == u'\t' || ch == u'\r' || ch == u'\n') ch = u' ';
-            out += WideToUtf8(flat);
+            AppendUtf8Text(out, flat);
         }
         out += "\r\n";
     }

@@ -2,10 +2,9 @@
 // style sheet (Calibri 11 pt, Title and three heading styles). Headings are clamped to
 // three levels; tables follow all blocks with thin grey borders and a bold first row.
 #include <algorithm>
-#include <charconv>
 
+#include "convert/documents/writer_text.h"
 #include "convert/documents/writers.h"
-#include "convert/documents/xml.h"
 #include "convert/documents/zip.h"
 
 namespace {
@@ -85,11 +84,6 @@ constexpr std::string_view kTableStart =
 constexpr size_t kTableWidth = 9600;     // twips across all columns: the text width of a page
 constexpr size_t kMinColumnWidth = 600;  // narrower cells are unreadable
 
-void AppendDecimal(std::string& out, size_t value) {
-    char digits[24];
-    out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-}
-
 // The text as runs: plain pieces, tabs and line breaks, each run with the given properties.
 void AppendRuns(std::string& out, std::u16string_view text, std::string_view runProperties) {
     size_t start = 0;
@@ -98,7 +92,7 @@ void AppendRuns(std::string& out, std::u16string_view text, std::string_view run
         out += "<w:r>";
         out += runProperties;
         out += "<w:t xml:space=\"preserve\">";
-        out += EscapeXml(text.substr(start, end - start));
+        AppendXmlText(out, text.substr(start, end - start));
         out += "</w:t></w:r>";
     };
     for (size_t i = 0; i < text.size(); ++i) {

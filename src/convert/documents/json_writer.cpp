@@ -7,9 +7,9 @@
 #include <unordered_set>
 
 #include "convert/core/errors.h"
-#include "convert/core/text.h"
 #include "convert/documents/document_files.h"
 #include "convert/documents/table_cells.h"
+#include "convert/documents/writer_text.h"
 #include "convert/documents/writers.h"
 
 namespace {
@@ -25,7 +25,7 @@ void AppendJsonString(std::string& out, std::u16string_view text) {
     out += '"';
     size_t start = 0;
     auto flush = [&](size_t end) {
-        if (end > start) out += WideToUtf8(text.substr(start, end - start));
+        if (end > start) AppendUtf8Text(out, text.substr(start, end - start));
     };
     for (size_t i = 0; i < text.size(); ++i) {
         char16_t c = text[i];
@@ -99,7 +99,7 @@ void AppendTableList(std::string& out, const Table& table) {
             std::u16string_view cell = c < row.size() ? std::u16string_view(row[c]) : std::u16string_view();
             // Bare only when JSON itself reads it as a number: "007" or "+5" stay strings.
             if (IsFloatText(cell) && IsJsonNumber(cell)) {
-                for (char16_t ch : cell) out += static_cast<char>(ch);
+                AppendAsciiUnits(out, cell);
             } else {
                 AppendJsonString(out, cell);
             }

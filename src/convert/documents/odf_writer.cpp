@@ -5,27 +5,32 @@
 #include "convert/documents/odf_writer.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "convert/documents/table_cells.h"
-#include "convert/documents/xml.h"
+#include "convert/documents/writer_text.h"
 #include "convert/documents/zip.h"
 
 namespace {
 
 constexpr std::string_view kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-
-void AppendDecimal(std::string& out, size_t value) {
-    char digits[24];
-    out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-}
+constexpr std::string_view kContentStart =
+    "<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+    "xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\" "
+    "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
+    "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+    "xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\" "
+    "office:version=\"1.2\"><office:automatic-styles>";
+constexpr std::string_view kStylesEnd = "</office:automatic-styles><office:body>";
+constexpr std::string_view kContentEnd = "</office:body></office:document-content>";
+constexpr size_t kCellMarkup = 110;  // bytes of markup around one cell's text
+constexpr size_t kRowMarkup = 40;
 
 }  // namespace
 
 void AppendOdfText(std::string& out, std::u16string_view text) {
     size_t plainStart = 0;
     auto flushPlain = [&](size_t end) {
-        if (end > plainStart) out += EscapeXml(text.substr(plainStart, end - plainStart));
+        if (end > plainStart) AppendXmlText(out, text.substr(plainStart, end - plainStart));
     };
     size_t i = 0;
     while (i < text.size()) {
@@ -62,26 +67,31 @@ void AppendOdfText(std::string& out, std::u16string_view text) {
     flushPlain(text.size());
 }
 
-std::string WriteOdfTable(const Table& table, size_t index, bool detectNumbers) {
-    size_t columns = 0;
+size_t OdfTableSizeHint(const Table& table) {
+    size_t columns = 1;
     size_t textUnits = 0;
     for (const auto& row : table.rows) {
         columns = std::max(columns, row.size());
         for (const auto& cell : row) textUnits += cell.size();
     }
+    return textUnits * 2 + (table.rows.size() + 1) * (kRowMarkup + columns * kCellMarkup) + table.name.size() * 3 +
+           200;
+}
+
+void AppendOdfTable(std::string& out, const Table& table, size_t index, bool detectNumbers) {
+    size_t columns = 0;
+    for (const auto& row : table.rows) columns = std::max(columns, row.size());
     // A table needs at least one column and one row to be valid; an empty one
     // becomes a single empty cell.
     columns = std::max<size_t>(columns, 1);
     size_t rowCount = std::max<size_t>(table.rows.size(), 1);
 
-    std::string out;
-    out.reserve(textUnits * 2 + rowCount * (40 + columns * 110) + 200);
     out += "<table:table table:name=\"";
     if (table.name.empty()) {
         out += "Sheet";
         AppendDecimal(out, index + 1);
     } else {
-        out += EscapeXml(table.name);
+        AppendXmlText(out, table.name);
     }
     out += "\"><table:table-column table:number-columns-repeated=\"";
     AppendDecimal(out, columns);
@@ -94,7 +104,7 @@ std::string WriteOdfTable(const Table& table, size_t index, bool detectNumbers) 
             std::u16string_view cell = c < row.size() ? std::u16string_view(row[c]) : std::u16string_view();
             if (detectNumbers && IsFloatText(cell)) {
                 out += "<table:table-cell office:value-type=\"float\" office:value=\"";
-                out += EscapeXml(cell);
+                AppendXmlText(out, cell);
                 out += "\">";
             } else {
                 out += "<table:table-cell office:value-type=\"string\" table:style-name=\"cell\">";
@@ -106,11 +116,29 @@ std::string WriteOdfTable(const Table& table, size_t index, bool detectNumbers) 
         out += "</table:table-row>";
     }
     out += "</table:table>";
+}
+
+std::string WriteOdfTable(const Table& table, size_t index, bool detectNumbers) {
+    std::string out;
+    out.reserve(OdfTableSizeHint(table));
+    AppendOdfTable(out, table, index, detectNumbers);
     return out;
 }
 
-void WriteOdfPackage(const std::string& path, std::string_view mediaType, std::string_view automaticStyles,
-                     std::string_view body) {
+std::string StartOdfContent(std::string_view automaticStyles, size_t bodySizeHint) {
+    std::string content;
+    content.reserve(kXmlDeclaration.size() + kContentStart.size() + automaticStyles.size() + kStylesEnd.size() +
+                    bodySizeHint + kContentEnd.size());
+    content += kXmlDeclaration;
+    content += kContentStart;
+    content += automaticStyles;
+    content += kStylesEnd;
+    return content;
+}
+
+void WriteOdfPackage(const std::string& path, std::string_view mediaType, std::string& content) {
+    content += kContentEnd;
+
     std::string manifest;
     manifest += kXmlDeclaration;
     manifest +=
@@ -129,31 +157,13 @@ void WriteOdfPackage(const std::string& path, std::string_view mediaType, std::s
         "<office:document-styles xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
         "office:version=\"1.2\"/>";
 
-    constexpr std::string_view kContentStart =
-        "<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
-        "xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\" "
-        "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
-        "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
-        "xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\" "
-        "office:version=\"1.2\"><office:automatic-styles>";
-    constexpr std::string_view kStylesEnd = "</office:automatic-styles><office:body>";
-    constexpr std::string_view kContentEnd = "</office:body></office:document-content>";
-    std::string content;
-    content.reserve(kXmlDeclaration.size() + kContentStart.size() + automaticStyles.size() + kStylesEnd.size() +
-                    body.size() + kContentEnd.size());
-    content += kXmlDeclaration;
-    content += kContentStart;
-    content += automaticStyles;
-    content += kStylesEnd;
-    content += body;
-    content += kContentEnd;
-
     constexpr size_t kEntryOverhead = 200;  // local and central headers with names, per entry
     ZipWriter zip;
     zip.buffer.reserve(mediaType.size() + manifest.size() + content.size() + styles.size() + 4 * kEntryOverhead);
     AddEntry(zip, "mimetype", mediaType);
     AddEntry(zip, "META-INF/manifest.xml", manifest);
     AddEntry(zip, "content.xml", content);
+    std::string().swap(content);  // the archive holds it now
     AddEntry(zip, "styles.xml", styles);
     FinishZip(zip, path);
 }

@@ -12,9 +12,14 @@ constexpr std::string_view kSpreadsheetMediaType = "application/vnd.oasis.opendo
 
 void WriteOds(const Document& document, const std::string& path) {
     if (document.tables.empty()) throw ConvertError("This file has no table to export");
-    std::string body = "<office:spreadsheet>";
+    size_t sizeHint = 64;
+    for (const auto& table : document.tables) sizeHint += OdfTableSizeHint(table);
+    // Spreadsheets have no automatic styles: the "cell" style that string cells name
+    // belongs to text documents.
+    std::string content = StartOdfContent("", sizeHint);
+    content += "<office:spreadsheet>";
     for (size_t index = 0; index < document.tables.size(); ++index)
-        body += WriteOdfTable(document.tables[index], index, true);
-    body += "</office:spreadsheet>";
-    WriteOdfPackage(path, kSpreadsheetMediaType, "", body);
+        AppendOdfTable(content, document.tables[index], index, true);
+    content += "</office:spreadsheet>";
+    WriteOdfPackage(path, kSpreadsheetMediaType, content);
 }

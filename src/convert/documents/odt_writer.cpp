@@ -41,8 +41,9 @@ constexpr std::string_view kHeadingStyles[] = {"title", "h2", "h3"};
 void WriteOdt(const Document& document, const std::string& path) {
     size_t textUnits = 0;
     for (const auto& block : document.blocks) textUnits += block.text.size();
-    std::string body;
-    body.reserve(textUnits * 2 + document.blocks.size() * 80 + 64);
+    size_t sizeHint = textUnits * 2 + document.blocks.size() * 80 + 64;
+    for (const auto& table : document.tables) sizeHint += OdfTableSizeHint(table) + table.name.size() * 3 + 80;
+    std::string body = StartOdfContent(kTextStyles, sizeHint);
     body += "<office:text>";
     bool listOpen = false;
     for (const auto& block : document.blocks) {
@@ -84,8 +85,8 @@ void WriteOdt(const Document& document, const std::string& path) {
             AppendOdfText(body, table.name);
             body += "</text:h>";
         }
-        body += WriteOdfTable(table, index, false);
+        AppendOdfTable(body, table, index, false);
     }
     body += "</office:text>";
-    WriteOdfPackage(path, kTextMediaType, kTextStyles, body);
+    WriteOdfPackage(path, kTextMediaType, body);
 }

@@ -2,12 +2,11 @@
 // the first row bold and frozen, plain decimals as numbers. Limits: a sheet holds at
 // most 1,048,576 rows and 16,384 columns, the most spreadsheet programs open.
 #include <algorithm>
-#include <charconv>
 
 #include "convert/core/errors.h"
 #include "convert/documents/table_cells.h"
+#include "convert/documents/writer_text.h"
 #include "convert/documents/writers.h"
-#include "convert/documents/xml.h"
 #include "convert/documents/zip.h"
 
 namespace {
@@ -43,22 +42,12 @@ constexpr std::string_view kStyles =
     "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
     "</styleSheet>";
 
-void AppendDecimal(std::string& out, size_t value) {
-    char digits[24];
-    out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-}
-
 // Column letters of a zero-based column: A to Z, then AA, AB and so on.
 void AppendColumnLetters(std::string& out, size_t column) {
     char letters[8];
     size_t count = 0;
     for (size_t n = column + 1; n > 0; n = (n - 1) / 26) letters[count++] = static_cast<char>('A' + (n - 1) % 26);
     while (count > 0) out += letters[--count];
-}
-
-// A plain decimal is ASCII and needs no escaping.
-void AppendAscii(std::string& out, std::u16string_view text) {
-    for (char16_t c : text) out += static_cast<char>(c);
 }
 
 std::string WriteSheet(const Table& table) {
@@ -94,11 +83,11 @@ std::string WriteSheet(const Table& table) {
             out += header ? "\" s=\"1\"" : "\"";
             if (!header && IsPlainDecimal(cell)) {
                 out += "><v>";
-                AppendAscii(out, cell);
+                AppendAsciiUnits(out, cell);  // a plain decimal is ASCII with nothing to escape
                 out += "</v></c>";
             } else {
                 out += " t=\"inlineStr\"><is><t xml:space=\"preserve\">";
-                out += EscapeXml(cell);
+                AppendXmlText(out, cell);
                 out += "</t></is></c>";
             }
         }
