@@ -211,7 +211,8 @@ int main() {
         double odsSlice =
             BestMilliseconds([&](const std::string& p) { WriteOds(slice, p); }, folder, "ours-slice.ods");
         std::printf("%-26s %10.1f ms\n", "ODS 100k rows", ods);
-        PrintRow("ODS 10k rows", odsSlice, "odfpy", PythonOrNone("odfpy", kOdfpyImports, kOdfpy, folder + "/py.ods", kSliceRows));
+        PrintRow("ODS 10k rows", odsSlice, "odfpy",
+                 PythonOrNone("odfpy", kOdfpyImports, kOdfpy, folder + "/py.ods", kSliceRows));
         PrintRow("CSV 100k rows", csv, "Python csv", PythonOrNone("csv", "", kPythonCsv, folder + "/py.csv", kRows));
         double json = BestMilliseconds([&](const std::string& p) { WriteJson(document, p); }, folder, "ours.json");
         PrintRow("JSON 100k rows", json, "Python json",

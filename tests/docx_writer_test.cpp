@@ -69,21 +69,6 @@ TEST(DocxWriter, PandocReadsBackHeadingsParagraphsAndText) {
               "P after the break\n");
 }
 
-TEST(DocxWriter, HeadingStylesFollowTheLevel) {
-    TempDir folder;
-    std::string path = folder.File("out.docx");
-    WriteDocx(SampleDocument(), path);
-    std::string xml = DocumentXml(path);
-    EXPECT_EQ(CountOf(xml, "<w:pStyle w:val=\"Title\"/>"), 1u);
-    EXPECT_EQ(CountOf(xml, "<w:pStyle w:val=\"Heading2\"/>"), 1u);
-    EXPECT_EQ(CountOf(xml, "<w:pStyle w:val=\"Heading3\"/>"), 2u);  // level 3 and level 5
-    EXPECT_EQ(CountOf(xml, "Heading1"), 0u);
-    // The style sheet defines every style the body names.
-    std::string styles = EntryData(path, "word/styles.xml");
-    for (const char* id : {"Normal", "Title", "Heading1", "Heading2", "Heading3"})
-        EXPECT_EQ(CountOf(styles, std::string("w:styleId=\"") + id + "\""), 1u) << id;
-}
-
 TEST(DocxWriter, TabsLineBreaksAndPageBreaksBecomeTheirOwnRuns) {
     TempDir folder;
     std::string path = folder.File("out.docx");
@@ -179,17 +164,4 @@ TEST(DocxWriter, TableWithoutCellsIsLeftOut) {
     EXPECT_EQ(CountOf(xml, "<w:tbl>"), 0u);
     EXPECT_EQ(CountOf(xml, "Heading2"), 2u);
     EXPECT_EQ(XmlProblems(xml), "");
-}
-
-TEST(DocxWriter, ExistingOutputIsNeverReplaced) {
-    TempDir folder;
-    std::string path = folder.File("taken.docx");
-    WriteFile(path, "mine");
-    try {
-        WriteDocx(SampleDocument(), path);
-        FAIL() << "wrote over an existing file";
-    } catch (const ConvertError& error) {
-        EXPECT_EQ(error.message, "Couldn't create the output file");
-    }
-    EXPECT_EQ(ReadFile(path), "mine");
 }

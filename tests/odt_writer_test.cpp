@@ -81,19 +81,6 @@ TEST(OdtWriter, PandocReadsBackHeadingsListsAndText) {
               "P end\n");
 }
 
-TEST(OdtWriter, HeadingsUseTheirStyleAndClampedOutlineLevel) {
-    TempDir folder;
-    std::string path = folder.File("out.odt");
-    Document document;
-    document.blocks = {Heading(u"T", 1), Heading(u"Five", 5)};
-    WriteOdt(document, path);
-    std::string content = Content(path);
-    EXPECT_NE(content.find("<text:h text:style-name=\"title\" text:outline-level=\"1\">T</text:h>"),
-              std::string::npos);
-    EXPECT_NE(content.find("<text:h text:style-name=\"h3\" text:outline-level=\"3\">Five</text:h>"),
-              std::string::npos);
-}
-
 TEST(OdtWriter, ConsecutiveListItemsFormOneListClosedBeforeTheParagraph) {
     TempDir folder;
     std::string path = folder.File("out.odt");

@@ -27,7 +27,8 @@ Document RandomDocument(uint32_t seed) {
 std::string PythonCheck(const std::string& script, const std::string& path) {
     TempDir folder;
     WriteFile(folder.File("check.py"), script);
-    CommandResult result = RunCommand("/usr/bin/python3 " + ShellQuote(folder.File("check.py")) + " " + ShellQuote(path));
+    CommandResult result =
+        RunCommand("/usr/bin/python3 " + ShellQuote(folder.File("check.py")) + " " + ShellQuote(path));
     EXPECT_EQ(result.exitCode, 0) << result.output;
     return result.output;
 }

@@ -72,7 +72,8 @@ std::string PackageProblems(const std::string& packagePath) {
 }
 
 CommandResult RunPythonScript(std::string_view script, const std::string& argument) {
-    return RunCommand("PYTHONIOENCODING=utf-8 /usr/bin/python3 " + ShellQuote(SupportScript(script)) + " " + ShellQuote(argument));
+    return RunCommand("PYTHONIOENCODING=utf-8 /usr/bin/python3 " + ShellQuote(SupportScript(script)) + " " +
+                      ShellQuote(argument));
 }
 
 CommandResult PandocBlocks(const std::string& path, std::string_view format) {
