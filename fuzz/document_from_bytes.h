@@ -29,7 +29,8 @@ private:
 };
 
 // Characters that every writer treats specially, so that random input meets them often.
-inline constexpr char16_t kInteresting[] = u" \t\n\r\"&<>'\\{}[]:*?/,;.-+0123456789eExXnN\u0001\u001F\u00e9\u20ac";
+inline constexpr char16_t kInteresting[] =
+    u" \t\n\r\"&<>'\\{}[]:*?/,;.-+0123456789eExXnN\u0001\u001F\u00e9\u20ac\uFFFE\uFFFF\xD800\xDC00";
 
 inline std::u16string TextFrom(ByteSource& bytes) {
     size_t length = bytes.Next() % (kMaxTextUnits + 1);

@@ -104,7 +104,8 @@ TEST(DocxWriter, ControlCharactersAreDroppedAndMarkupEscaped) {
     TempDir folder;
     std::string path = folder.File("out.docx");
     Document document;
-    document.blocks = {Paragraph(u"a\u0001\u001Fb</w:t>&amp;")};
+    // U+FFFE and U+FFFF are not characters in XML either.
+    document.blocks = {Paragraph(u"a\u0001\u001F\uFFFE\uFFFFb</w:t>&amp;")};
     WriteDocx(document, path);
     std::string xml = DocumentXml(path);
     EXPECT_NE(xml.find(">ab&lt;/w:t&gt;&amp;amp;</w:t>"), std::string::npos);

@@ -33,9 +33,9 @@ TEST(TableCells, JsonNumbersFollowJsonGrammar) {
 
 TEST(TableCells, SheetNamesDropForbiddenCharactersAndFillEmptyOnes) {
     std::vector<Table> tables = {MakeTable(u"Q1: sales/costs", {}), MakeTable(u"[*?]", {}), MakeTable(u"", {}),
-                                 MakeTable(u"a\\b", {}), MakeTable(u"tab\there\u0001", {})};
+                                 MakeTable(u"a\\b", {}), MakeTable(u"tab\there\u0001", {}), MakeTable(u"\uFFFF", {})};
     EXPECT_EQ(SheetNames(tables),
-              (std::vector<std::u16string>{u"Q1 salescosts", u"Sheet2", u"Sheet3", u"ab", u"tabhere"}));
+              (std::vector<std::u16string>{u"Q1 salescosts", u"Sheet2", u"Sheet3", u"ab", u"tabhere", u"Sheet6"}));
 }
 
 TEST(TableCells, SheetNamesAreCutTo31UnitsWithoutSplittingACharacter) {
