@@ -30,7 +30,7 @@ std::u16string_view CutUnits(std::u16string_view text, size_t units) {
 
 bool IsForbiddenInSheetName(char16_t c) {
     return c == u'[' || c == u']' || c == u':' || c == u'*' || c == u'?' || c == u'/' || c == u'\\' ||
-           c < 0x20;  // control characters would vanish when escaped and could leave no name
+           c < 0x20 || c == 0xFFFE || c == 0xFFFF;  // XML drops these, which could leave no name
 }
 
 void TrimApostrophes(std::u16string& name) {

@@ -39,12 +39,27 @@ inline void AppendUtf8Text(std::string& out, std::u16string_view text) {
         out += WideToUtf8(text);
 }
 
+inline bool IsXmlNonCharacter(char16_t c) { return c == 0xFFFE || c == 0xFFFF; }
+
 // The text escaped for XML content or a double-quoted attribute, as EscapeXml does it.
+// U+FFFE and U+FFFF are left out as well: XML has no way to carry them, and a part
+// holding them is not well-formed, so the whole file would be refused.
 inline void AppendXmlText(std::string& out, std::u16string_view text) {
-    if (IsPlainXmlText(text))
+    if (IsPlainXmlText(text)) {
         AppendAsciiUnits(out, text);
-    else
+        return;
+    }
+    bool hasNonCharacter = false;
+    for (char16_t c : text) hasNonCharacter = hasNonCharacter || IsXmlNonCharacter(c);
+    if (!hasNonCharacter) {
         out += EscapeXml(text);
+        return;
+    }
+    std::u16string kept;
+    kept.reserve(text.size());
+    for (char16_t c : text)
+        if (!IsXmlNonCharacter(c)) kept.push_back(c);
+    out += EscapeXml(kept);
 }
 
 // A non-negative number in decimal, locale-independent.

@@ -148,7 +148,7 @@ void WriteXlsx(const Document& document, const std::string& path) {
         "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheets>";
     for (size_t n = 1; n <= sheets.size(); ++n) {
         part += "<sheet name=\"";
-        part += EscapeXml(names[n - 1]);
+        AppendXmlText(part, names[n - 1]);
         part += "\" sheetId=\"";
         AppendDecimal(part, n);
         part += "\" r:id=\"rId";
