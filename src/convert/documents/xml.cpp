@@ -7,6 +7,7 @@
 namespace {
 
 constexpr size_t kLongestEntity = 10;  // "&" to ";" further apart than this is plain text
+constexpr char32_t kReplacementCharacter = 0xFFFD;  // for references to no character
 
 struct NamedEntity {
     std::string_view name;
@@ -35,6 +36,9 @@ char32_t EntityValue(std::string_view name) {
     uint32_t value = 0;
     auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
     if (error != std::errc() || end == digits.data()) return 0;
+    // Surrogates and values past Unicode have no UTF-8 form; written as four bytes anyway
+    // they would alias a real character (&#x21F600; would read as U+1F600).
+    if ((value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) return kReplacementCharacter;
     return value;
 }
 
