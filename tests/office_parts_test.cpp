@@ -133,6 +133,11 @@ TEST(WordBody, BreaksOfEveryTypeAreLineBreaks) {
               (Lines{"a\nb\nc\nd\n"}));
 }
 
+TEST(WordBody, HyphenElementsBecomeCharacters) {
+    EXPECT_EQ(Word("<w:p><w:r><w:t>e</w:t><w:noBreakHyphen/><w:t>mail co</w:t><w:softHyphen/><w:t>operate</w:t></w:r></w:p>"),
+              (Lines{"e\u2011mail co\u00ADoperate"}));
+}
+
 TEST(WordBody, NumberedParagraphsAreListItems) {
     std::string item = "<w:p><w:pPr><w:pStyle w:val=\"ListParagraph\"/><w:numPr><w:ilvl w:val=\"0\"/>"
                        "<w:numId w:val=\"1\"/></w:numPr></w:pPr><w:r><w:t>item</w:t></w:r></w:p>";
@@ -281,7 +286,7 @@ TEST(OpenDocumentContent, TableRowsBecomeTabSeparatedBlocks) {
                         "</table:table-cell><table:covered-table-cell/><table:table-cell><text:list><text:list-item>"
                         "<text:p>c</text:p></text:list-item></text:list></table:table-cell></table:table-row></table:table>";
     EXPECT_EQ(Odf("<text:p>before</text:p>" + table + "<text:p>after</text:p>"),
-              (Lines{"before", "H1\tH2 more\t", "wide\tc", "after"}));
+              (Lines{"before", "H1\tH2 more\t", "wide\t\tc", "after"}));
 }
 
 TEST(OpenDocumentContent, NestedTableMergesIntoItsOuterCell) {
@@ -390,4 +395,13 @@ TEST(PowerPointSlides, OrderComesFromThePresentationPart) {
 TEST(PowerPointSlides, NothingResolvableGivesAnEmptyList) {
     EXPECT_TRUE(ListSlides("<p:sldId id=\"256\" r:id=\"rId2\"/>", "").empty());
     EXPECT_TRUE(ListSlides("", "<Relationship Id=\"rId2\" Target=\"slides/slide1.xml\"/>").empty());
+}
+
+TEST(PowerPointSlides, SlideListedTwiceIsReadOnce) {
+    std::string relationships = "<Relationship Id=\"rId2\" Target=\"slides/slide1.xml\"/>"
+                                "<Relationship Id=\"rId3\" Target=\"slides/slide1.xml\"/>"
+                                "<Relationship Id=\"rId4\" Target=\"slides/slide2.xml\"/>";
+    EXPECT_EQ(ListSlides("<p:sldId r:id=\"rId2\"/><p:sldId r:id=\"rId4\"/><p:sldId r:id=\"rId3\"/><p:sldId r:id=\"rId2\"/>",
+                         relationships),
+              (std::vector<std::string>{"ppt/slides/slide1.xml", "ppt/slides/slide2.xml"}));
 }

@@ -10,8 +10,12 @@
 #include <limits>
 
 #include "convert/documents/office_parts.h"
+#include "convert/documents/readers.h"
+#include "convert/documents/zip.h"
 
 namespace {
+
+constexpr std::string_view kContentPart = "content.xml";
 
 // "text:c" is a count in a few bytes of markup; without a budget a tiny package could
 // ask for gigabytes of spaces.
@@ -77,7 +81,8 @@ private:
                 StartRow();
             else if (closing)
                 EndRow();
-        } else if (name == "table:table-cell") {
+        } else if (name == "table:table-cell" || name == "table:covered-table-cell") {
+            // Cells hidden under a span keep their place too, so columns line up row by row.
             if (selfClosing)
                 sink_.out.push_back('\t');  // an empty cell keeps its place in the row
             else if (!closing)
@@ -185,3 +190,12 @@ void ReadOpenDocumentContent(std::string_view xml, Document& document) {
     OpenDocumentHandler handler(document, sink, xml.size() + kSpaceAllowance);
     ScanXml(xml, handler, sink);
 }
+
+Document ReadOpenDocumentPackage(const ZipArchive& archive) {
+    std::string xml = ReadEntryOrFail(archive, kContentPart, "This doesn't look like an OpenDocument file");
+    Document document;
+    ReadOpenDocumentContent(xml, document);
+    return document;
+}
+
+Document ReadOpenDocument(const std::string& path) { return ReadOpenDocumentPackage(OpenZip(path)); }

@@ -7,13 +7,20 @@
 // Limits: none of its own; the package and each part are bounded by the ZIP reader, and
 // probing stops at the first missing number (so at most as many steps as entries).
 #include <map>
+#include <set>
 
+#include "convert/core/errors.h"
 #include "convert/core/text.h"
 #include "convert/documents/office_parts.h"
+#include "convert/documents/readers.h"
+#include "convert/documents/zip.h"
 
 namespace {
 
+constexpr std::string_view kPresentationPart = "ppt/presentation.xml";
+constexpr std::string_view kRelationshipsPart = "ppt/_rels/presentation.xml.rels";
 constexpr std::string_view kSlidesFolder = "ppt/";  // relationship targets are relative to it
+constexpr std::string_view kNumberedSlidePrefix = "ppt/slides/slide";  // then N and ".xml"
 
 bool IsBlank(std::string_view text) {
     return text.find_first_not_of(" \t\r\n") == text.npos;
@@ -94,11 +101,16 @@ public:
     void OnTag(std::string_view name, std::string_view tag, bool closing, bool) override {
         if (closing || name != "p:sldId") return;
         auto found = targets_.find(GetAttribute(tag, "r:id"));
-        if (found != targets_.end()) slides.push_back(found->second);
+        if (found == targets_.end()) return;
+        // A slide part is listed once in a sound file. Listed again, it would be read
+        // again: a tiny package could repeat one large slide millions of times.
+        if (!listed_.insert(found->second).second) return;
+        slides.push_back(found->second);
     }
     std::vector<std::string> slides;
 
 private:
+    std::set<std::string_view> listed_;
     const std::map<std::string, std::string, std::less<>>& targets_;
 };
 
@@ -124,3 +136,34 @@ std::vector<std::string> ListSlides(std::string_view presentationXml, std::strin
     ScanXml(presentationXml, presentation, ignored);
     return std::move(presentation.slides);
 }
+
+Document ReadPowerPointPackage(const ZipArchive& archive) {
+    std::vector<std::string> slides;
+    std::string presentation;
+    if (ReadEntry(archive, kPresentationPart, presentation)) {
+        std::string relationships;
+        if (!ReadEntry(archive, kRelationshipsPart, relationships)) relationships.clear();
+        slides = ListSlides(presentation, relationships);
+    }
+    // No presentation part, or none of its slides resolvable: the numbered parts in
+    // order, up to the first missing number.
+    if (slides.empty()) {
+        for (size_t number = 1;; ++number) {
+            std::string name = std::string(kNumberedSlidePrefix) + std::to_string(number) + ".xml";
+            if (!HasEntry(archive, name)) break;
+            slides.push_back(std::move(name));
+        }
+    }
+    if (slides.empty()) throw ConvertError("This presentation has no slides");
+
+    Document document;
+    std::string xml;
+    for (size_t index = 0; index < slides.size(); ++index) {
+        // An unreadable slide is skipped; its number stays used, so later "Slide N" match.
+        if (!ReadEntry(archive, slides[index], xml)) continue;
+        ReadSlide(xml, index, document);
+    }
+    return document;
+}
+
+Document ReadPowerPoint(const std::string& path) { return ReadPowerPointPackage(OpenZip(path)); }

@@ -5,11 +5,18 @@
 // Dropped: formatting, images, comments, notes, headers, footers, deleted revisions and
 // the fallback copies of drawings that newer producers add for older readers.
 // Limits: none of its own; the package and the part are bounded by the ZIP reader.
+#include "convert/core/text.h"
 #include "convert/documents/office_parts.h"
+#include "convert/documents/readers.h"
+#include "convert/documents/zip.h"
 
 namespace {
 
+constexpr std::string_view kBodyPart = "word/document.xml";
 constexpr std::string_view kHeadingPrefix = "Heading";  // "Heading1".."Heading9", case-sensitive
+// Hyphens that Word stores as elements rather than characters.
+constexpr char32_t kNonBreakingHyphen = 0x2011;
+constexpr char32_t kSoftHyphen = 0x00AD;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -56,6 +63,10 @@ private:
         } else if (name == "w:br" || name == "w:cr") {
             // Page and column breaks inside a run are line breaks too.
             sink_.out.push_back('\n');
+        } else if (name == "w:noBreakHyphen") {
+            AppendUtf8(sink_.out, kNonBreakingHyphen);
+        } else if (name == "w:softHyphen") {
+            AppendUtf8(sink_.out, kSoftHyphen);
         } else if (name == "w:numPr") {
             pending_.listItem = true;
         } else if (name == "w:tc") {
@@ -125,3 +136,12 @@ void ReadWordBody(std::string_view xml, Document& document) {
     ScanXml(xml, handler, sink);
     handler.Finish();
 }
+
+Document ReadWordPackage(const ZipArchive& archive) {
+    std::string xml = ReadEntryOrFail(archive, kBodyPart, "This doesn't look like a Word document");
+    Document document;
+    ReadWordBody(xml, document);
+    return document;
+}
+
+Document ReadWord(const std::string& path) { return ReadWordPackage(OpenZip(path)); }
