@@ -258,6 +258,8 @@ TEST(XmlAttribute, NameMustMatchWholeAfterASpace) {
     EXPECT_EQ(GetAttribute("w:pStyle w:val=\"x\"", "val"), "");
     EXPECT_EQ(GetAttribute("a r:id=\"1\" xid=\"2\"", "id"), "");
     EXPECT_EQ(GetAttribute("Relationship TargetMode=\"External\" Target=\"a.xml\"", "Target"), "a.xml");
+    // Near misses before the real attribute are passed over.
+    EXPECT_EQ(GetAttribute("a xw:val=\"1\" w:val \"2\" w:val='3' w:val=\"4\"", "w:val"), "4");
 }
 
 TEST(XmlAttribute, ValueIsRawAndFirstMatchWins) {
