@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -90,36 +91,61 @@ void WriteText(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// About 200 pages: per page a heading, three paragraphs of ~110 words, a short bulleted
+// Words drawn from a small vocabulary by a fixed pseudo-random sequence, so that the text
+// compresses like prose rather than like one repeated sentence.
+class Words {
+public:
+    std::string Next(int count) {
+        static const char* const kVocabulary[] = {
+            "the", "of", "and", "a", "to", "in", "is", "you", "that", "it", "he", "was", "for", "on", "are", "as",
+            "with", "his", "they", "at", "be", "this", "have", "from", "or", "one", "had", "by", "word", "but",
+            "not", "what", "all", "were", "we", "when", "your", "can", "said", "there", "use", "an", "each",
+            "which", "she", "do", "how", "their", "if", "will", "up", "other", "about", "out", "many", "then",
+            "them", "these", "so", "some", "her", "would", "make", "like", "him", "into", "time", "has", "look",
+            "two", "more", "write", "go", "see", "number", "no", "way", "could", "people", "my", "than", "first",
+            "water", "been", "call", "who", "oil", "its", "now", "find", "long", "down", "day", "did", "get",
+            "come", "made", "may", "part", "Grüße", "Köln", "naïve", "café", "façade", "日本語", "テキスト", "Ωμέγα",
+            "conversion", "document", "paragraph", "heading", "quarterly", "revenue", "analysis", "report"};
+        std::string text;
+        for (int i = 0; i < count; ++i) {
+            state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
+            text += kVocabulary[(state_ >> 33) % std::size(kVocabulary)];
+            text += (i + 1) % 14 == 0 ? ". " : " ";
+        }
+        return text;
+    }
+
+private:
+    uint64_t state_ = 42;
+};
+
+// About 200 pages: per page a heading, three paragraphs of 130 words, a short bulleted
 // list, and every fifth page a small table. Levels cycle 1 to 3; text includes non-ASCII.
 std::string LongDocument() {
-    std::string words = "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor "
-                        "incididunt ut labore et dolore magna aliqua. Grüße aus Köln, naïve café, 日本語のテキスト. ";
+    Words words;
     std::string md;
     for (int page = 1; page <= kPages; ++page) {
-        md += std::string(static_cast<size_t>(page % 3) + 1, '#') + " Section " + std::to_string(page) + "\n\n";
-        for (int paragraph = 0; paragraph < 3; ++paragraph) {
-            for (int i = 0; i < 5; ++i) md += words;
-            md += "\n\n";
-        }
-        for (int item = 1; item <= 4; ++item) md += "- item " + std::to_string(item) + " of page " + std::to_string(page) + "\n";
+        md += std::string(static_cast<size_t>(page % 3) + 1, '#') + " Section " + std::to_string(page) + ": " +
+              words.Next(4) + "\n\n";
+        for (int paragraph = 0; paragraph < 3; ++paragraph) md += words.Next(130) + "\n\n";
+        for (int item = 1; item <= 4; ++item) md += "- " + words.Next(8) + "\n";
         md += "\n";
         if (page % 5 == 0) {
             md += "| Name | Value | Note |\n|---|---|---|\n";
-            for (int row = 0; row < 6; ++row) md += "| row " + std::to_string(row) + " | " + std::to_string(row * page) + " | ok |\n";
+            for (int row = 0; row < 6; ++row)
+                md += "| " + words.Next(2) + " | " + std::to_string(row * page) + " | " + words.Next(3) + " |\n";
             md += "\n";
         }
-        md += "\\newpage\n\n";
     }
     return md;
 }
 
 std::string ManySlides() {
+    Words words;
     std::string md;
     for (int slide = 1; slide <= kSlides; ++slide) {
-        md += "# Slide title " + std::to_string(slide) + "\n\n";
-        for (int point = 1; point <= 5; ++point)
-            md += "- Point " + std::to_string(point) + ": some words on this slide, Grüße 😀\n";
+        md += "# " + std::to_string(slide) + ". " + words.Next(5) + "\n\n";
+        for (int point = 1; point <= 5; ++point) md += "- " + words.Next(10) + " 😀\n";
         md += "\n";
     }
     return md;

@@ -4,7 +4,7 @@
 // titles; each table row becomes one block of tab-separated cells. Dropped: comments,
 // tracked-change records, speaker notes, footnotes and endnotes, styles, images.
 // Limits: runs of spaces written as a count expand to at most the part's own size plus
-// 1 MiB in all; the package and the part are bounded by the ZIP reader.
+// 64 KiB in all; the package and the part are bounded by the ZIP reader.
 #include <charconv>
 #include <cstdint>
 #include <limits>
@@ -19,7 +19,7 @@ constexpr std::string_view kContentPart = "content.xml";
 
 // "text:c" is a count in a few bytes of markup; without a budget a tiny package could
 // ask for gigabytes of spaces.
-constexpr size_t kSpaceAllowance = 1 << 20;
+constexpr size_t kSpaceAllowance = 64 << 10;
 
 // Elements whose text is not part of the running text: comments, change records (the
 // deleted paragraphs live there), speaker notes, and notes with their citation marks.
