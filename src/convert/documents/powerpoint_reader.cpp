@@ -8,6 +8,7 @@
 // probing stops at the first missing number (so at most as many steps as entries).
 #include <map>
 #include <set>
+#include <unordered_set>
 
 #include "convert/core/errors.h"
 #include "convert/core/text.h"
@@ -148,9 +149,13 @@ Document ReadPowerPointPackage(const ZipArchive& archive) {
     // No presentation part, or none of its slides resolvable: the numbered parts in
     // order, up to the first missing number.
     if (slides.empty()) {
+        // One pass over the names instead of a search per number: a package may hold
+        // 65,535 numbered slides.
+        std::unordered_set<std::string_view> names;
+        for (const ZipEntry& entry : archive.entries) names.insert(entry.name);
         for (size_t number = 1;; ++number) {
             std::string name = std::string(kNumberedSlidePrefix) + std::to_string(number) + ".xml";
-            if (!HasEntry(archive, name)) break;
+            if (!names.contains(name)) break;
             slides.push_back(std::move(name));
         }
     }
