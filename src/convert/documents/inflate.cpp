@@ -25,7 +25,7 @@ namespace {
 
 constexpr size_t kMaxOutput = 0x10000000;   // 256 MiB: a small entry must not expand without bound
 constexpr size_t kMaxReserve = 0x4000000;   // 64 MiB: a lying size hint cannot force a huge allocation
-constexpr size_t kFirstOutputSize = 0x8000; // output buffer when the caller expects (almost) nothing
+constexpr size_t kFirstOutputSize = 0x10000; // first usable output buffer; it doubles from there
 constexpr unsigned kMaxCodeBits = 15;       // longest Huffman code deflate defines
 constexpr unsigned kMaxBitRequest = 16;     // widest fixed-size field (LEN and NLEN of a stored block)
 constexpr unsigned kMaxMatch = 258;         // longest back-reference
@@ -223,9 +223,11 @@ class Inflater {
 public:
     Inflater(std::span<const uint8_t> compressed, std::string& out, size_t reserveHint)
         : in_(compressed.data()), end_(compressed.data() + compressed.size()), out_(out) {
-        size_t first = std::clamp(reserveHint, kFirstOutputSize, kMaxReserve) + kOutputRoom;
+        // Reserved memory is only mapped, not touched: the size grows (and is zero-filled)
+        // as output arrives, so a size hint that lies costs nothing but address space.
         out_.clear();
-        out_.resize(first);
+        out_.reserve(std::min(reserveHint, kMaxReserve) + kOutputRoom);
+        out_.resize(std::min(out_.capacity(), kFirstOutputSize + kOutputRoom));
         used_ = 0;
     }
 
@@ -254,6 +256,8 @@ public:
             if (final) break;
         }
         out_.resize(used_);
+        // Give back what a size hint reserved in vain (copies the output once).
+        if (out_.capacity() - used_ > std::max(used_ / 4, kFirstOutputSize)) out_.shrink_to_fit();
     }
 
 private:
@@ -364,16 +368,21 @@ private:
         return EntryValue(entry);
     }
 
-    // Grows the output buffer to exactly the size chosen (a plain resize may round the
-    // allocation up to twice the old one), never far past the cap.
+    // Doubles the usable output buffer, never far past the cap. Within the reserved
+    // capacity only the new part is zero-filled; beyond it, a new allocation of exactly
+    // the size chosen (a plain resize may round it up to twice the old capacity).
     void EnsureRoom(size_t needed) {
         if (out_.size() - used_ >= needed) return;
         size_t grown = std::max(out_.size() * 2, used_ + needed);
+        if (out_.capacity() >= used_ + needed) grown = std::min(grown, out_.capacity());  // reserved first
         grown = std::min(grown, std::max(kMaxOutput + kOutputRoom, used_ + needed));
-        std::string bigger;
-        bigger.resize(grown);
-        std::memcpy(bigger.data(), out_.data(), used_);
-        out_.swap(bigger);
+        if (grown > out_.capacity()) {
+            std::string bigger;
+            bigger.reserve(grown);
+            bigger.assign(out_.data(), used_);
+            out_.swap(bigger);
+        }
+        out_.resize(grown);
     }
 
     uint8_t* OutputStart() { return reinterpret_cast<uint8_t*>(out_.data()); }
