@@ -202,12 +202,12 @@ TEST(ZipRead, UnreadableEntriesAreFalseAndInflateErrorsAreThrown) {
     EXPECT_EQ(ErrorOf([&] { ReadEntry(archive, "cut", out); }), "The document is corrupted");
 }
 
-TEST(ZipRead, ALyingSizeReservesAtMost64MiBAndABombStopsAt256MiB) {
+TEST(ZipRead, ALyingSizeCostsNoMemoryAndABombStopsAt256MiB) {
     ZipArchive liar = OpenZipBytes(BuildArchive({{"liar", ZlibDeflate("tiny", 6), 8, 0xFFFFFFFF}}).bytes);
     std::string out;
     ASSERT_TRUE(ReadEntry(liar, "liar", out));
     EXPECT_EQ(out, "tiny");
-    EXPECT_LE(out.capacity(), size_t{0x4000000} + 4096);
+    EXPECT_LT(out.capacity(), size_t{1} << 20);  // and what was set aside for it is handed back
 
     // One dynamic block: length 258 has the code 0, the zero byte 10 and end-of-block 11;
     // distance 1 is the only distance (code 0). 257 MiB take 2 bits per 258 bytes.
