@@ -149,13 +149,9 @@ Document ReadPowerPointPackage(const ZipArchive& archive) {
     // No presentation part, or none of its slides resolvable: the numbered parts in
     // order, up to the first missing number.
     if (slides.empty()) {
-        // One pass over the names instead of a search per number: a package may hold
-        // 65,535 numbered slides.
-        std::unordered_set<std::string_view> names;
-        for (const ZipEntry& entry : archive.entries) names.insert(entry.name);
         for (size_t number = 1;; ++number) {
             std::string name = std::string(kNumberedSlidePrefix) + std::to_string(number) + ".xml";
-            if (!names.contains(name)) break;
+            if (!HasEntry(archive, name)) break;
             slides.push_back(std::move(name));
         }
     }
