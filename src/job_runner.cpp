@@ -21,6 +21,7 @@ constexpr size_t kReadChunk = 4096;                              // bytes read f
 constexpr size_t kDrainLimit = size_t(64) << 20;                 // read after the worker ended; a leftover
                                                                  // writer cannot keep the supervisor busy
 constexpr int32_t kMostParallelJobs = 4;                         // supervisor threads at most
+constexpr int kPollWithoutWakeMs = 100;                          // how often to look for a cancel without a wake signal
 
 int32_t ParallelLimit(const LimitSettings& limits) { return std::clamp(limits.ParallelJobs, 1, kMostParallelJobs); }
 
@@ -244,6 +245,8 @@ void JobRunner::RunJob(Job& job) {
         int timeoutMs = -1;
         if (!killed && left != Clock::duration::max())
             timeoutMs = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(std::max(left, Clock::duration::zero())).count()) + 1;
+        // Without a wake signal a cancel is only noticed by looking again from time to time.
+        if (wake < 0 && (timeoutMs < 0 || timeoutMs > kPollWithoutWakeMs)) timeoutMs = kPollWithoutWakeMs;
         if (worker->Wait(wake, timeoutMs) & WorkerProcess::kExited) exited = true;
     }
 

@@ -239,6 +239,7 @@ unsigned WorkerProcess::Wait(int wakeFd, int timeoutMs) {
     }
     if (exitFd_ < 0 && !exited_ && (timeoutMs < 0 || timeoutMs > kPollWithoutPidfdMs)) timeoutMs = kPollWithoutPidfdMs;
     unsigned events = 0;
+    if (count == 0) return exited_ ? kExited : 0u;  // nothing left that could wake us
     if (::poll(fds, count, timeoutMs) > 0) {
         if (outputSlot >= 0 && fds[outputSlot].revents != 0) events |= kOutputReady;
         if (exitSlot >= 0 && fds[exitSlot].revents != 0) {
