@@ -471,3 +471,21 @@ TEST(JobRunner, WorkerDiesWithItsHost) {
         EXPECT_EQ(leftovers, "") << group;
     }
 }
+
+TEST(JobRunner, ProgramsOwnWorkerUnderTheRunner) {
+    // The real worker mode starts inside the runner's limits (sandbox, data limit, group)
+    // and reports an input error as the job's status.
+    TempDir dir;
+    auto job = MakeJob({dir.File("missing.png")}, Target{kJpg, 80, ""});
+    auto relative = MakeJob({"relative.png"}, Target{kJpg, 80, ""});
+    {
+        JobRunner runner({}, Limits(512), QUILL_PROGRAM);
+        runner.Enqueue(job);
+        runner.Enqueue(relative);
+        ASSERT_TRUE(WaitFor([&] { return IsFinal(*job) && IsFinal(*relative); }));
+    }
+    EXPECT_EQ(job->state.load(), kJobFailed);
+    EXPECT_EQ(job->status, "The file no longer exists");
+    EXPECT_EQ(relative->state.load(), kJobFailed);
+    EXPECT_EQ(relative->status, "Only files on this PC can be converted");
+}
