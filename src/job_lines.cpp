@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr size_t kMaxOutputPathBytes = 4096;  // PATH_MAX: the longest path the system accepts
+
 std::string_view SkipSpaces(std::string_view text) {
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
     return text;
@@ -59,7 +61,9 @@ void ApplyWorkerLine(std::string_view line, RunOutcome& outcome, Job& job) {
             progress = -1.0f;
         job.progress.store(progress);
     } else if (keyword == "output") {
-        if (job.outputs.size() < kMaxJobOutputs) job.outputs.emplace_back(argument);
+        // A longer "path" cannot name a file; keeping such lines would let a runaway
+        // worker fill the host's memory a million times over.
+        if (job.outputs.size() < kMaxJobOutputs && argument.size() <= kMaxOutputPathBytes) job.outputs.emplace_back(argument);
     } else if (keyword == "done") {
         // A worker repeating itself must not report more files than the job has.
         if (outcome.finished < total) {

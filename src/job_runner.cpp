@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <system_error>
 
 #include "convert/core/paths.h"
 #include "convert/core/process.h"
@@ -115,7 +116,18 @@ LimitSettings JobRunner::Limits() const {
 void JobRunner::StartThreadsLocked() {
     if (stopping_) return;
     size_t want = static_cast<size_t>(ParallelLimit(limits_));
-    while (threads_.size() < want && !queue_.empty()) threads_.emplace_back(&JobRunner::SupervisorLoop, this);
+    while (threads_.size() < want && !queue_.empty()) {
+        try {
+            threads_.emplace_back(&JobRunner::SupervisorLoop, this);
+        } catch (const std::system_error&) {
+            break;  // the threads there are will run the queue
+        }
+    }
+    if (threads_.empty()) {
+        // Nothing would ever run these jobs: a waiting command line must not hang.
+        for (const auto& job : queue_) Finish(*job, "Couldn't start the converter", kJobFailed);
+        queue_.clear();
+    }
 }
 
 void JobRunner::SupervisorLoop() {

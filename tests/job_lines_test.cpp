@@ -170,6 +170,14 @@ TEST(JobLines, CountsNeverPassTheNumberOfFiles) {
     EXPECT_EQ(run.job.status, "3 files converted");
 }
 
+TEST(JobLines, OutputLongerThanAnyPathIsIgnored) {
+    WorkerRun run(1);
+    ApplyWorkerLine("output /" + std::string(4095, 'p'), run.outcome, run.job);
+    ApplyWorkerLine("output /" + std::string(4096, 'p'), run.outcome, run.job);
+    ASSERT_EQ(run.job.outputs.size(), 1u);
+    EXPECT_EQ(run.job.outputs[0].size(), 4096u);
+}
+
 TEST(JobLines, OutputsAreCapped) {
     WorkerRun run(1);
     for (size_t i = 0; i < kMaxJobOutputs + 5; ++i) ApplyWorkerLine("output /o/f", run.outcome, run.job);
