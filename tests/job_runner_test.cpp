@@ -18,6 +18,7 @@
 
 #include "job_runner.h"
 #include "platform/worker_group.h"
+#include "platform/worker_process.h"
 #include "support/test_support.h"
 
 extern char** environ;
@@ -320,7 +321,7 @@ TEST(JobRunner, LimitChangesReachRunningWorkers) {
     ASSERT_TRUE(WaitFor([&] { return IsFinal(*job); }));
     ASSERT_EQ(job->outputs.size(), 2u);
     EXPECT_EQ(job->outputs[0], "limits limits 45 70 1536 256 2 1 0");
-    EXPECT_EQ(Field(job->outputs[1], "data"), std::to_string(256 << 20));
+    EXPECT_EQ(Field(job->outputs[1], "data"), WorkerDataLimitApplies() ? std::to_string(256 << 20) : "inf");
 }
 
 TEST(JobRunner, WorkerProcessSetup) {
@@ -342,7 +343,7 @@ TEST(JobRunner, WorkerProcessSetup) {
     const std::string& process = job->outputs[1];
     EXPECT_EQ(Field(process, "nice"), "10");
     EXPECT_EQ(Field(process, "core"), "0/0");
-    EXPECT_EQ(Field(process, "data"), std::to_string(64 << 20));
+    EXPECT_EQ(Field(process, "data"), WorkerDataLimitApplies() ? std::to_string(64 << 20) : "inf");
     EXPECT_EQ(Field(process, "cwd"), "/");
     EXPECT_EQ(Field(process, "nnp"), "1");
     EXPECT_EQ(Field(process, "pdeathsig"), std::to_string(SIGKILL));
@@ -367,6 +368,7 @@ TEST(JobRunner, HostIgnoresBrokenPipes) {
 }
 
 TEST(JobRunner, AllocationPastTheRamLimitFailsInsideTheWorker) {
+    if (!WorkerDataLimitApplies()) GTEST_SKIP() << "this build gives workers no data limit";
     JobRunner runner({}, Limits(64), kFakeWorker);
     auto greedy = NewJob({"alloc:200;done"});
     auto modest = NewJob({"alloc:16;done"});

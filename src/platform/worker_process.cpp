@@ -22,6 +22,18 @@ extern char** environ;
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kDataLimit = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kDataLimit = false;
+#else
+constexpr bool kDataLimit = true;
+#endif
+#else
+constexpr bool kDataLimit = true;
+#endif
+
 constexpr int kWorkerNice = 10;              // below normal, as every worker starts
 constexpr int kPollWithoutPidfdMs = 100;     // how often to look for an ended worker without a pidfd
 constexpr int kWriteWaitMs = 100;            // how often a blocked request write asks whether to stop
@@ -143,7 +155,7 @@ std::unique_ptr<WorkerProcess> WorkerProcess::Start(const std::string& path, con
     const std::vector<int>& joins = group ? group->JoinDescriptors() : kNoGroup;
     plan.joins = joins.data();
     plan.joinCount = joins.size();
-    plan.limitData = ramMB >= 1;
+    plan.limitData = kDataLimit && ramMB >= 1;
     if (plan.limitData) {
         // Only the soft limit: the host may raise it again later without privileges.
         ::getrlimit(RLIMIT_DATA, &plan.data);
@@ -334,7 +346,10 @@ bool WriteControlLine(int fd, std::string_view line) {
     return wrote == static_cast<ssize_t>(line.size());
 }
 
+bool WorkerDataLimitApplies() { return kDataLimit; }
+
 void SetWorkerDataLimit(pid_t pid, int32_t ramMB) {
+    if (!kDataLimit) return;
     rlimit current{};
     if (::prlimit(pid, RLIMIT_DATA, nullptr, &current) != 0) return;
     rlim_t bytes = static_cast<rlim_t>(ramMB) * 1048576;

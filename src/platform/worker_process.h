@@ -72,5 +72,9 @@ void CloseWakeSignal(int fd);
 bool WriteControlLine(int fd, std::string_view line);
 // Sets a running worker's RLIMIT_DATA to ramMB MiB (ramMB >= 1) or back to its ceiling.
 void SetWorkerDataLimit(pid_t pid, int32_t ramMB);
+// Whether workers get a data limit of their own. Not in sanitizer builds: the sanitizer's
+// shadow memory counts as data and would stop every worker before it starts; there the
+// control group alone limits memory.
+bool WorkerDataLimitApplies();
 // A write to a pipe whose reader has gone fails with EPIPE instead of ending the process.
 void IgnoreBrokenPipes();
