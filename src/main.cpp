@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "settings.h"
 #include "worker.h"
 
@@ -17,6 +18,9 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         ::_exit(code);
     }
+
+    if (argc >= 2 && std::strcmp(argv[1], "--convert") == 0)
+        return RunCommandLineConversion(std::vector<std::string>(argv + 2, argv + argc));
 
     bool uninstall = false;
     for (int i = 1; i < argc; ++i)
