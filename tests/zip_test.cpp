@@ -13,7 +13,7 @@ using namespace testing_support;
 
 namespace {
 
-void Put(std::string& out, uint32_t value, int bytes) {
+void Put(std::string& out, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
 }
 uint32_t Get(std::string_view bytes, size_t at, int count) {

@@ -25,7 +25,8 @@ std::string ZlibDeflate(std::string_view data, int level, int strategy) {
 void BitWriter::Bits(uint32_t value, unsigned count) {
     for (unsigned i = 0; i < count; ++i) {
         if (used_ == 0) bytes_.push_back('\0');
-        bytes_.back() = static_cast<char>(bytes_.back() | ((value >> i) & 1) << used_);
+        uint32_t bit = i < 32 ? (value >> i) & 1 : 0;  // zero padding past the value's width
+        bytes_.back() = static_cast<char>(bytes_.back() | bit << used_);
         used_ = (used_ + 1) % 8;
     }
 }
