@@ -22,14 +22,11 @@ namespace {
 constexpr const char* kAvcodecLibrary = "libavcodec.so." QUILL_STRINGIFY(LIBAVCODEC_VERSION_MAJOR);
 constexpr const char* kHeifLibrary = "libheif.so.1";
 
+// The libraries stay loaded once opened: their start-up allocates tables that only
+// their own globals point to, and unloading them would leak those for good.
 class Library {
 public:
     explicit Library(const char* name) : handle_(::dlopen(name, RTLD_LAZY | RTLD_LOCAL)) {}
-    ~Library() {
-        if (handle_) ::dlclose(handle_);
-    }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
 
     template <typename Function>
     Function* Find(const char* symbol) const {
