@@ -4,7 +4,5 @@
 #include "convert/documents/readers.h"
 #include "convert/documents/writers.h"
 
-Document ReadWeb(const std::string&, const std::string&) { throw ConvertError("Reading this kind of document isn't available in this version yet"); }
-Document ReadHtml(const std::string&) { throw ConvertError("Reading this kind of document isn't available in this version yet"); }
 Document ReadEpub(const std::string&) { throw ConvertError("Reading this kind of document isn't available in this version yet"); }
 Document ReadRtf(const std::string&) { throw ConvertError("Reading this kind of document isn't available in this version yet"); }
