@@ -5,4 +5,3 @@
 #include "convert/documents/writers.h"
 
 Document ReadEpub(const std::string&) { throw ConvertError("Reading this kind of document isn't available in this version yet"); }
-Document ReadRtf(const std::string&) { throw ConvertError("Reading this kind of document isn't available in this version yet"); }
