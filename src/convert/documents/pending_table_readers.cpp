@@ -4,7 +4,5 @@
 #include "convert/documents/readers.h"
 #include "convert/documents/writers.h"
 
-Document ReadDelimited(const std::string&) { throw ConvertError("Reading this kind of table isn't available in this version yet"); }
-Document ReadJsonTable(const std::string&) { throw ConvertError("Reading this kind of table isn't available in this version yet"); }
 Document ReadXlsx(const std::string&) { throw ConvertError("Reading this kind of table isn't available in this version yet"); }
 Document ReadOds(const std::string&) { throw ConvertError("Reading this kind of table isn't available in this version yet"); }
