@@ -97,6 +97,8 @@ TEST(RtfText, TableRowsAreTabSeparatedParagraphs) {
                       "\\trowd\\cellx100\\cellx200\\pard\\intbl A1\\par more\\cell B1\\cell\\row"
                       "\\pard\\intbl A2\\cell B2\\cell\\row\\pard After\\par}";
     EXPECT_EQ(RtfToPlainText(rtf), u"Before\rA1 more\tB1\rA2\tB2\rAfter");
+    // A cell's own closing \par leaves no space before the tab.
+    EXPECT_EQ(RtfToPlainText("{\\rtf1 {\\intbl{x\\par}\\cell{y \\par}\\cell}\\row}"), u"x\ty");
 }
 
 TEST(RtfText, UnicodeOnlyCopyOfUprIsRead) {
@@ -136,7 +138,7 @@ TEST(RtfReader, RealFilesFromAnotherWriter) {
     EXPECT_EQ(accent.title, u"rtf-accent");
 
     Document table = ReadRtf(DataPath("corpus/documents/rtf/rtf-table_simple.rtf"));
-    EXPECT_EQ(Texts(table), (std::vector<std::u16string>{u"", u"A \tB \tC \tD ", u"E \tF \tG \tH "}));
+    EXPECT_EQ(Texts(table), (std::vector<std::u16string>{u"", u"A\tB\tC\tD", u"E\tF\tG\tH"}));
 
     Document footnote = ReadRtf(DataPath("corpus/documents/rtf/rtf-footnote.rtf"));
     ASSERT_EQ(footnote.blocks.size(), 1u);

@@ -143,8 +143,13 @@ TEST(Markdown, HeadingsNeedOneToSixMarksAndASpace) {
 }
 
 TEST(Markdown, DashAndStarItemsAreListItems) {
-    Document document = ReadText("- dash\n* star\n-nospace\n1. numbered\n", true);
-    ASSERT_EQ(document.blocks.size(), 4u);
+    Document document = ReadText("- dash\n* star\n-nospace\n1. numbered\n-   spaced\n#   Spaced\n", true);
+    ASSERT_EQ(document.blocks.size(), 6u);
+    // Extra space after a marker is layout, not text.
+    EXPECT_TRUE(document.blocks[4].listItem);
+    EXPECT_EQ(document.blocks[4].text, u"spaced");
+    EXPECT_EQ(document.blocks[5].level, 1);
+    EXPECT_EQ(document.blocks[5].text, u"Spaced");
     EXPECT_TRUE(document.blocks[0].listItem);
     EXPECT_EQ(document.blocks[0].text, u"dash");
     EXPECT_TRUE(document.blocks[1].listItem);

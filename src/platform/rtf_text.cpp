@@ -246,12 +246,13 @@ private:
         } else if (word == "page") {
             if (!group.inTable && ParagraphHasText()) EndParagraph();
         } else if (word == "cell" || word == "nestcell") {
+            TrimTrailingSpaces();  // a cell's closing \par is not content
             EmitChar(u'\t');
         } else if (word == "nestrow") {
             EmitChar(u' ');
         } else if (word == "row") {
-            FlushBytes();
-            if (!text_.empty() && text_.back() == u'\t') text_.pop_back();
+            TrimTrailingSpaces();
+            if (text_.size() > paragraphStart_ && text_.back() == u'\t') text_.pop_back();
             EndParagraph();
         } else if (word == "intbl") {
             group.inTable = true;
@@ -345,6 +346,11 @@ private:
         FlushBytes();
         text_.push_back(kParagraphMark);
         paragraphStart_ = text_.size();
+    }
+
+    void TrimTrailingSpaces() {
+        FlushBytes();
+        while (text_.size() > paragraphStart_ && text_.back() == u' ') text_.pop_back();
     }
 
     bool ParagraphHasText() {

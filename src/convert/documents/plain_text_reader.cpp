@@ -14,6 +14,12 @@ namespace {
 constexpr size_t kMaxHeadingMarks = 6;  // "#######" is not a heading
 constexpr int32_t kDeepestLevel = 3;    // the model's lowest heading level
 
+// Markdown allows more than one space after a heading or list marker ("-   item");
+// that space is layout, not text.
+void SkipMarkerSpace(std::u16string_view& line) {
+    while (!line.empty() && (line.front() == u' ' || line.front() == u'\t')) line.remove_prefix(1);
+}
+
 Block MarkdownBlock(std::u16string_view line) {
     Block block;
     size_t marks = 0;
@@ -21,9 +27,11 @@ Block MarkdownBlock(std::u16string_view line) {
     if (marks >= 1 && marks <= kMaxHeadingMarks && marks < line.size() && line[marks] == u' ') {
         block.level = std::min<int32_t>(static_cast<int32_t>(marks), kDeepestLevel);
         line.remove_prefix(marks + 1);
+        SkipMarkerSpace(line);
     } else if (line.starts_with(u"- ") || line.starts_with(u"* ")) {
         block.listItem = true;
         line.remove_prefix(2);
+        SkipMarkerSpace(line);
     }
     std::u16string text = EraseAll<char16_t>(line, u"**");
     text = EraseAll<char16_t>(text, u"__");

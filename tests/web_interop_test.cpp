@@ -1,0 +1,154 @@
+// Files written by an independent producer (pandoc) from one Markdown source, read
+// back by our readers into the blocks and table the source describes.
+#include <gtest/gtest.h>
+
+#include "convert/core/text.h"
+#include "convert/documents/readers.h"
+#include "support/test_support.h"
+
+using testing_support::DataPath;
+using testing_support::RunCommand;
+using testing_support::ShellQuote;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+namespace {
+
+constexpr std::string_view kSource = R"(# Café Überblick
+
+Erster Absatz mit **fett** und Umlauten: äöü ß — “Zitat”.
+
+## Liste
+
+- Äpfel
+- Birnen
+
+### Tabelle
+
+| Name | Wert |
+|------|------|
+| Ä    | 1    |
+| ß    | 2    |
+
+Schluss.
+)";
+
+const std::u16string kParagraph = u"Erster Absatz mit fett und Umlauten: \u00e4\u00f6\u00fc \u00df \u2014 \u201cZitat\u201d.";
+
+struct Expected {
+    std::u16string text;
+    int32_t level;
+    bool listItem;
+};
+
+// Produces `name` from the Markdown source with pandoc and reads it with ReadDocument.
+Document ProduceAndRead(TempDir& dir, const std::string& name, const std::string& pandocArguments) {
+    WriteFile(dir.File("source.md"), kSource);
+    auto result = RunCommand("pandoc " + ShellQuote(dir.File("source.md")) + " " + pandocArguments + " -o " +
+                             ShellQuote(dir.File(name)));
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    ConvertContext context;
+    return ReadDocument(dir.File(name), context);
+}
+
+std::vector<Block> NonEmpty(const Document& document) {
+    std::vector<Block> blocks;
+    for (const auto& block : document.blocks)
+        if (!block.text.empty()) blocks.push_back(block);
+    return blocks;
+}
+
+void ExpectBlocks(const std::vector<Block>& blocks, const std::vector<Expected>& expected) {
+    ASSERT_EQ(blocks.size(), expected.size());
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        EXPECT_EQ(WideToUtf8(blocks[i].text), WideToUtf8(expected[i].text)) << "block " << i;
+        EXPECT_EQ(blocks[i].level, expected[i].level) << "block " << i;
+        EXPECT_EQ(blocks[i].listItem, expected[i].listItem) << "block " << i;
+    }
+}
+
+using Rows = std::vector<std::vector<std::u16string>>;
+const Rows kTableRows = {{u"Name", u"Wert"}, {u"\u00c4", u"1"}, {u"\u00df", u"2"}};
+
+}  // namespace
+
+TEST(WebInterop, PandocHtmlReadsIntoBlocksAndATable) {
+    REQUIRE_TOOL("pandoc");
+    TempDir dir;
+    Document document = ProduceAndRead(dir, "page.html", "-s --metadata pagetitle=Ignored");
+    ExpectBlocks(NonEmpty(document), {{u"Caf\u00e9 \u00dcberblick", 1, false},
+                                      {kParagraph, 0, false},
+                                      {u"Liste", 2, false},
+                                      {u"\u00c4pfel", 0, true},
+                                      {u"Birnen", 0, true},
+                                      {u"Tabelle", 3, false},
+                                      {u"Schluss.", 0, false}});
+    ASSERT_EQ(document.tables.size(), 1u);
+    EXPECT_EQ(document.tables[0].rows, kTableRows);
+    EXPECT_EQ(document.title, u"page");  // the head's title is not read
+}
+
+TEST(WebInterop, PandocMarkdownReadsItsHeadingsAndLists) {
+    REQUIRE_TOOL("pandoc");
+    TempDir dir;
+    Document document = ProduceAndRead(dir, "notes.md", "-t markdown");
+    std::vector<Block> blocks = NonEmpty(document);
+    ASSERT_GE(blocks.size(), 6u);
+    ExpectBlocks(std::vector<Block>(blocks.begin(), blocks.begin() + 6),
+                 {{u"Caf\u00e9 \u00dcberblick", 1, false},
+                  {u"Erster Absatz mit fett und Umlauten: \u00e4\u00f6\u00fc \u00df --- \"Zitat\".", 0, false},
+                  {u"Liste", 2, false},
+                  {u"\u00c4pfel", 0, true},
+                  {u"Birnen", 0, true},
+                  {u"Tabelle", 3, false}});
+    EXPECT_EQ(WideToUtf8(blocks.back().text), "Schluss.");
+    EXPECT_TRUE(document.tables.empty());  // Markdown tables stay text
+}
+
+TEST(WebInterop, PandocRtfReadsIntoParagraphsAndTabbedRows) {
+    REQUIRE_TOOL("pandoc");
+    TempDir dir;
+    Document document = ProduceAndRead(dir, "letter.rtf", "-s");
+    ExpectBlocks(NonEmpty(document), {{u"Caf\u00e9 \u00dcberblick", 0, false},
+                                      {kParagraph, 0, false},
+                                      {u"Liste", 0, false},
+                                      {u"\u2022\t\u00c4pfel", 0, false},
+                                      {u"\u2022\tBirnen", 0, false},
+                                      {u"Tabelle", 0, false},
+                                      {u"Name\tWert", 0, false},
+                                      {u"\u00c4\t1", 0, false},
+                                      {u"\u00df\t2", 0, false},
+                                      {u"Schluss.", 0, false}});
+}
+
+// The real RTF files of the corpus give the same text as pandoc's plain-text reading
+// of them, paragraph by paragraph, for the files whose layout plain text keeps.
+TEST(WebInterop, CorpusRtfMatchesPandocPlainText) {
+    REQUIRE_TOOL("pandoc");
+    for (const char* name : {"rtf-accent.rtf", "rtf-footnote.rtf", "rtf-heading.rtf", "rtf-link.rtf"}) {
+        std::string path = DataPath(std::string("corpus/documents/rtf/") + name);
+        auto plain = RunCommand("pandoc --wrap=none -t plain " + ShellQuote(path));
+        ASSERT_EQ(plain.exitCode, 0) << plain.output;
+        std::vector<std::string> expected;
+        for (const auto& line : Split<char>(plain.output, '\n')) {
+            if (line.empty() || line.starts_with("[")) continue;  // pandoc lists footnotes; we skip them
+            expected.push_back(line);
+        }
+        std::vector<std::string> got;
+        for (const auto& block : ReadRtf(path).blocks) {
+            std::string text = WideToUtf8(block.text);
+            size_t start = text.find_first_not_of(' ');
+            if (start == std::string::npos) continue;
+            text = text.substr(start, text.find_last_not_of(' ') - start + 1);
+            got.push_back(text);
+        }
+        // pandoc writes its footnote marks into the text; we leave footnotes out.
+        for (auto& line : expected) {
+            for (const char* mark : {"[1]", "[2]"}) {
+                size_t at = line.find(mark);
+                if (at != std::string::npos) line.erase(at, 3);
+            }
+        }
+        EXPECT_EQ(got, expected) << name;
+    }
+}
