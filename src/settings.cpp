@@ -1,0 +1,170 @@
+#include "settings.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <optional>
+
+#include "convert/core/catalog.h"
+#include "convert/core/process.h"
+#include "platform/settings_file.h"
+#include "platform/xdg.h"
+
+namespace {
+
+// Bounds applied to what is read; a missing value gives the default instead.
+constexpr uint32_t kMinPercent = 5;            // below this a conversion would crawl
+constexpr uint32_t kMaxPercent = 100;
+constexpr uint32_t kMaxVramMB = 1048576;       // 1 TiB: beyond any graphics card
+constexpr uint32_t kMaxRamMB = 4194304;        // 4 TiB: beyond any desktop
+constexpr uint32_t kMaxParallelJobs = 4;       // the runner has at most four supervisor threads
+
+SettingsFile Store() { return SettingsFile(ConfigHome() + "/quillaven/settings.ini"); }
+
+std::string AutostartPath() { return ConfigHome() + "/autostart/quillaven.desktop"; }
+
+// A stored 32-bit number, read unsigned: a stored -5 is a very large number. Text that
+// is not a 32-bit integer is of the wrong type and counts as missing.
+std::optional<uint32_t> Read32(const SettingsFile& store, std::string_view name) {
+    std::optional<std::string> text = store.Get(name);
+    if (!text || text->empty()) return std::nullopt;
+    int64_t value = 0;
+    auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
+    if (error != std::errc() || end != text->data() + text->size()) return std::nullopt;
+    if (value < INT32_MIN || value > UINT32_MAX) return std::nullopt;
+    return static_cast<uint32_t>(value);
+}
+
+uint32_t ReadNumber(const SettingsFile& store, std::string_view name, uint32_t fallback) {
+    return Read32(store, name).value_or(fallback);
+}
+
+bool ReadFlag(const SettingsFile& store, std::string_view name, bool fallback) {
+    std::optional<uint32_t> value = Read32(store, name);
+    return value ? *value != 0 : fallback;
+}
+
+void Write32(std::string_view name, int64_t value) { Store().Set(name, std::to_string(value)); }
+
+uint32_t Clamp(uint32_t value, uint32_t low, uint32_t high) { return value < low ? low : value > high ? high : value; }
+
+// Quotes a path for a desktop entry's Exec key.
+std::string QuoteExec(const std::string& path) {
+    std::string quoted = "\"";
+    for (char c : path) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') quoted.push_back('\\');
+        quoted.push_back(c);
+    }
+    return quoted + "\"";
+}
+
+void WriteAutostart() {
+    std::string path = AutostartPath();
+    std::string folder = ConfigHome() + "/autostart";
+    ::mkdir(ConfigHome().c_str(), 0700);
+    ::mkdir(folder.c_str(), 0700);
+    std::string entry = "[Desktop Entry]\nType=Application\nName=Quillaven\nExec=" + QuoteExec(ModulePath()) +
+                        " --background\nX-GNOME-Autostart-enabled=true\n";
+    std::string temporary = path + ".tmp" + std::to_string(::getpid());
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    bool written = ::write(fd, entry.data(), entry.size()) == static_cast<ssize_t>(entry.size());
+    written = ::close(fd) == 0 && written;
+    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) ::unlink(temporary.c_str());
+}
+
+}  // namespace
+
+LimitSettings ReadLimits() {
+    SettingsFile store = Store();
+    LimitSettings defaults;
+    LimitSettings limits;
+    limits.CpuPercent = static_cast<int32_t>(Clamp(ReadNumber(store, "CpuPercent", 60), kMinPercent, kMaxPercent));
+    limits.GpuPercent = static_cast<int32_t>(Clamp(ReadNumber(store, "GpuPercent", 70), kMinPercent, kMaxPercent));
+    limits.VramMB = static_cast<int32_t>(std::min(ReadNumber(store, "VramMB", 1536), kMaxVramMB));
+    limits.RamMB = static_cast<int32_t>(std::min(ReadNumber(store, "RamMB", 4096), kMaxRamMB));
+    limits.ParallelJobs = static_cast<int32_t>(Clamp(ReadNumber(store, "ParallelJobs", 2), 1, kMaxParallelJobs));
+    limits.GpuAcceleration = ReadFlag(store, "GpuAcceleration", defaults.GpuAcceleration);
+    limits.LowPriority = ReadFlag(store, "LowPriority", defaults.LowPriority);
+    return limits;
+}
+
+void WriteLimits(const LimitSettings& limits) {
+    Write32("CpuPercent", limits.CpuPercent);
+    Write32("GpuPercent", limits.GpuPercent);
+    Write32("VramMB", limits.VramMB);
+    Write32("RamMB", limits.RamMB);
+    Write32("ParallelJobs", limits.ParallelJobs);
+    Write32("GpuAcceleration", limits.GpuAcceleration ? 1 : 0);
+    Write32("LowPriority", limits.LowPriority ? 1 : 0);
+}
+
+LimitSettings Preset(int number) {
+    if (number == 0) return LimitSettings{25, 35, 512, 1024, 1, true, true};
+    if (number == 2) return LimitSettings{100, 100, 0, 0, 3, true, false};
+    return LimitSettings{60, 70, 1536, 4096, 2, true, true};
+}
+
+bool ReadDragGesture() { return ReadFlag(Store(), "DragGesture", true); }
+void WriteDragGesture(bool on) { Write32("DragGesture", on ? 1 : 0); }
+bool ReadCheckForUpdates() { return ReadFlag(Store(), "CheckForUpdates", false); }
+void WriteCheckForUpdates(bool on) { Write32("CheckForUpdates", on ? 1 : 0); }
+
+int64_t ReadLastUpdateCheck() {
+    std::optional<std::string> text = Store().Get("LastUpdateCheck");
+    if (!text) return 0;
+    uint64_t value = 0;
+    auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
+    int64_t signedValue = 0;
+    if (error != std::errc() || end != text->data() + text->size()) {
+        // A negative number is still a 64-bit number.
+        auto [signedEnd, signedError] = std::from_chars(text->data(), text->data() + text->size(), signedValue);
+        if (signedError != std::errc() || signedEnd != text->data() + text->size()) return 0;
+        return signedValue;
+    }
+    return static_cast<int64_t>(value);
+}
+
+void WriteLastUpdateCheck(int64_t seconds) { Write32("LastUpdateCheck", seconds); }
+bool IsFirstRun() { return !ReadFlag(Store(), "Initialized", false); }
+void MarkInitialized() { Write32("Initialized", 1); }
+
+bool IsStartWithWindows() {
+    int fd = ::open(AutostartPath().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::string text;
+    char chunk[4096];
+    ssize_t got;
+    while (text.size() < (1 << 16) && (got = ::read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(got));
+    ::close(fd);
+    return text.starts_with("Exec=") || text.find("\nExec=") != std::string::npos;
+}
+
+void SetStartWithWindows(bool on) {
+    if (on)
+        WriteAutostart();
+    else
+        ::unlink(AutostartPath().c_str());
+}
+
+void RefreshStartWithWindows() {
+    if (IsStartWithWindows()) WriteAutostart();
+}
+
+void RemoveContextMenus() {
+    std::string data = DataHome();
+    for (const std::string& extension : AllExtensions())
+        ::unlink((data + "/file-manager/actions/quillaven-convert-" + extension + ".desktop").c_str());
+    ::unlink((data + "/kio/servicemenus/quillaven.desktop").c_str());
+    ::unlink((data + "/nautilus/scripts/Quillaven").c_str());
+}
+
+void RemoveAll() {
+    RemoveContextMenus();
+    ::unlink(AutostartPath().c_str());
+    Store().RemoveAll();
+}
