@@ -4,5 +4,4 @@
 #include "convert/documents/readers.h"
 #include "convert/documents/writers.h"
 
-Document ReadXlsx(const std::string&) { throw ConvertError("Reading this kind of table isn't available in this version yet"); }
 Document ReadOds(const std::string&) { throw ConvertError("Reading this kind of table isn't available in this version yet"); }
