@@ -2,17 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include "convert/core/errors.h"
 #include "convert/documents/reader_internals.h"
 #include "convert/documents/readers.h"
+#include "support/document_support.h"
 #include "support/test_support.h"
 
+using testing_support::Rows;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
-
-using Rows = std::vector<std::vector<std::u16string>>;
 
 Rows RowsOf(std::u16string_view text) {
     Document document = ReadDelimitedContent(text, u"t");

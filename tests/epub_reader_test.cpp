@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "convert/core/errors.h"
-#include "convert/core/text.h"
 #include "convert/documents/reader_internals.h"
 #include "convert/documents/readers.h"
+#include "support/document_support.h"
 #include "support/package_builder.h"
 #include "support/test_support.h"
 
@@ -12,7 +11,9 @@ using testing_support::PackageArchive;
 using testing_support::PackageParts;
 using testing_support::RunCommand;
 using testing_support::ShellQuote;
+using testing_support::Rows;
 using testing_support::TempDir;
+using testing_support::Texts;
 using testing_support::WritePackage;
 
 namespace {
@@ -37,18 +38,7 @@ std::string Chapter(const std::string& body) {
 }
 
 std::string ErrorOf(const PackageParts& parts) {
-    try {
-        ReadEpubArchive(PackageArchive(parts));
-    } catch (const ConvertError& error) {
-        return error.message;
-    }
-    return "no error";
-}
-
-std::vector<std::string> Texts(const Document& document) {
-    std::vector<std::string> texts;
-    for (const auto& block : document.blocks) texts.push_back(WideToUtf8(block.text));
-    return texts;
+    return testing_support::ErrorOf([&] { ReadEpubArchive(PackageArchive(parts)); });
 }
 
 }  // namespace
@@ -96,7 +86,7 @@ TEST(EpubReader, UnknownIdsMissingEntriesAndChaptersWithoutTextAreSkipped) {
     EXPECT_EQ(Texts(document), std::vector<std::string>{"Only text"});
     EXPECT_FALSE(document.blocks[0].breakBefore);  // nothing came before it
     ASSERT_EQ(document.tables.size(), 1u);
-    EXPECT_EQ(document.tables[0].rows, (std::vector<std::vector<std::u16string>>{{u"cell"}}));
+    EXPECT_EQ(document.tables[0].rows, (Rows{{u"cell"}}));
 }
 
 TEST(EpubReader, SpineCannotLeaveThePackageRepeatOrReadItself) {
@@ -161,30 +151,23 @@ TEST(EpubReader, PandocBookReadsIntoChaptersAndATable) {
     ASSERT_TRUE(find(u"Punkt zwei"));
     EXPECT_TRUE(find(u"Punkt zwei")->listItem);
     ASSERT_EQ(document.tables.size(), 1u);
-    EXPECT_EQ(document.tables[0].rows, (std::vector<std::vector<std::u16string>>{{u"A", u"B"}, {u"1", u"\u00df"}}));
+    EXPECT_EQ(document.tables[0].rows, (Rows{{u"A", u"B"}, {u"1", u"\u00df"}}));
 }
 
-// The real books of the corpus give the paragraphs that pandoc finds in them.
+// Every paragraph of prose that we read from the corpus books is in pandoc's reading
+// too (headings and lists differ: pandoc leaves out the books' navigation documents).
 TEST(EpubReader, CorpusBooksMatchPandocPlainText) {
     REQUIRE_TOOL("pandoc");
-    for (const char* name : {"epub-epub2_cover.epub", "epub-epub2_picture.epub", "epub-formatting.epub",
-                             "epub-img_no_cover.epub"}) {
-        std::string path = DataPath(std::string("corpus/documents/epub/") + name);
+    for (const char* name : {"epub2_cover", "epub2_picture", "formatting", "img_no_cover"}) {
+        std::string path = DataPath(std::string("corpus/documents/epub/epub-") + name + ".epub");
         auto plain = RunCommand("pandoc --wrap=none -t plain " + ShellQuote(path));
         ASSERT_EQ(plain.exitCode, 0) << plain.output;
         Document document = ReadEpub(path);
         ASSERT_FALSE(document.blocks.empty()) << name;
-        std::string ours;
-        for (const auto& block : document.blocks) ours += WideToUtf8(block.text) + "\n";
-        // Every paragraph of ours that is plain prose appears in pandoc's text.
         for (const auto& block : document.blocks) {
             std::string text = WideToUtf8(block.text);
-            if (block.level != 0 || block.listItem || text.size() < 20 || text.find('\n') != std::string::npos) continue;
+            if (block.level != 0 || block.listItem || text.find('\n') != std::string::npos) continue;
             EXPECT_NE(plain.output.find(text), std::string::npos) << name << ": " << text;
-        }
-        std::string firstLine = plain.output.substr(0, plain.output.find('\n'));
-        if (!firstLine.empty() && firstLine != "[]") {
-            EXPECT_NE(ours.find(firstLine), std::string::npos) << name;
         }
     }
 }

@@ -1,30 +1,20 @@
 #include <gtest/gtest.h>
 
-#include "convert/core/errors.h"
 #include "convert/documents/reader_internals.h"
 #include "convert/documents/readers.h"
+#include "support/document_support.h"
 #include "support/test_support.h"
 
+using testing_support::Rows;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
 
-using Rows = std::vector<std::vector<std::u16string>>;
-
-Rows RowsOf(std::string_view json) {
-    Document document = ReadJsonContent(json, u"data");
-    EXPECT_EQ(document.tables.size(), 1u);
-    return document.tables.at(0).rows;
-}
+Rows RowsOf(std::string_view json) { return ReadJsonContent(json, u"data").tables.at(0).rows; }
 
 std::string ErrorOf(std::string_view json) {
-    try {
-        ReadJsonContent(json, u"data");
-    } catch (const ConvertError& error) {
-        return error.message;
-    }
-    return "no error";
+    return testing_support::ErrorOf([&] { ReadJsonContent(json, u"data"); });
 }
 
 }  // namespace

@@ -2,13 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include "convert/core/errors.h"
 #include "convert/documents/reader_internals.h"
 #include "convert/documents/readers.h"
+#include "support/document_support.h"
 #include "support/package_builder.h"
 #include "support/test_support.h"
 
 using testing_support::PackageArchive;
+using testing_support::Rows;
 using testing_support::RunCommand;
 using testing_support::ShellQuote;
 using testing_support::TempDir;
@@ -16,8 +17,6 @@ using testing_support::WriteFile;
 using testing_support::WritePackage;
 
 namespace {
-
-using Rows = std::vector<std::vector<std::u16string>>;
 
 std::string Content(const std::string& tables) {
     return R"(<?xml version="1.0" encoding="UTF-8"?><office:document-content><office:body><office:spreadsheet>)" + tables +
@@ -27,12 +26,7 @@ std::string Content(const std::string& tables) {
 Document Read(const std::string& tables) { return ReadOdsArchive(PackageArchive({{"content.xml", Content(tables)}})); }
 
 std::string ErrorOf(const testing_support::PackageParts& parts) {
-    try {
-        ReadOdsArchive(PackageArchive(parts));
-    } catch (const ConvertError& error) {
-        return error.message;
-    }
-    return "no error";
+    return testing_support::ErrorOf([&] { ReadOdsArchive(PackageArchive(parts)); });
 }
 
 }  // namespace

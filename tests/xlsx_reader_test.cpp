@@ -1,21 +1,20 @@
 #include <gtest/gtest.h>
 
-#include "convert/core/errors.h"
 #include "convert/documents/reader_internals.h"
 #include "convert/documents/readers.h"
+#include "support/document_support.h"
 #include "support/package_builder.h"
 #include "support/test_support.h"
 
 using testing_support::PackageArchive;
 using testing_support::PackageParts;
+using testing_support::Rows;
 using testing_support::RunCommand;
 using testing_support::ShellQuote;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
-
-using Rows = std::vector<std::vector<std::u16string>>;
 
 const std::string kRels =
     R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
@@ -85,16 +84,8 @@ TEST(XlsxReader, PaddingIsBounded) {
     // Every row reaches the last column: 1,100 rows would be 18 million cells.
     std::string rows;
     for (int r = 1; r <= 1100; ++r) rows += "<row><c r=\"XFD" + std::to_string(r) + "\"><v>1</v></c></row>";
-    EXPECT_THROW(
-        {
-            try {
-                Read({{"xl/worksheets/sheet1.xml", Sheet(rows)}});
-            } catch (const ConvertError& error) {
-                EXPECT_EQ(error.message, "This spreadsheet is too large to convert");
-                throw;
-            }
-        },
-        ConvertError);
+    EXPECT_EQ(testing_support::ErrorOf([&] { Read({{"xl/worksheets/sheet1.xml", Sheet(rows)}}); }),
+              "This spreadsheet is too large to convert");
 }
 
 TEST(XlsxReader, WorkbookWithoutReadableSheetsHasNoTables) {
