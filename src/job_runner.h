@@ -32,8 +32,10 @@ struct Job {
     std::string status;
     std::vector<std::string> outputs;
 
-    std::mutex mutex;      // guards workerInput and every write to it
+    std::mutex mutex;      // guards the three fields below and every write to workerInput
     int workerInput = -1;  // write end of the running worker's standard input
+    int workerId = -1;     // the running worker's process id, for limit changes
+    int workerWake = -1;   // wakes the job's supervisor when the job is cancelled
 };
 
 inline constexpr size_t kMaxJobOutputs = 1000000;  // paths kept per job; a runaway worker can't exhaust the host

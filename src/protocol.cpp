@@ -76,12 +76,12 @@ std::optional<LimitSettings> ParseLimits(std::string_view line) {
     std::string keyword;
     words >> keyword;
     if (keyword != "limits") return std::nullopt;
-    long long values[7];
-    for (long long& value : values)
+    // The settings are 32-bit: a value that does not fit fails its extraction like any
+    // other malformed value, and the whole line is ignored.
+    int32_t values[7];
+    for (int32_t& value : values)
         if (!(words >> value)) return std::nullopt;
-    auto clamp = [](long long value, long long low, long long high) {
-        return static_cast<int32_t>(value < low ? low : value > high ? high : value);
-    };
+    auto clamp = [](int32_t value, int32_t low, int32_t high) { return value < low ? low : value > high ? high : value; };
     LimitSettings limits;
     limits.CpuPercent = clamp(values[0], 5, 100);
     limits.GpuPercent = clamp(values[1], 5, 100);

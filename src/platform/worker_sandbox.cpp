@@ -33,6 +33,11 @@ void SetThreadPriority(pid_t thread, bool low) {
 
 }  // namespace
 
+// libseccomp's argument macros use a C99 compound literal, which clang flags in C++.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wc99-extensions"
+#endif
+
 bool InstallWorkerSandbox() {
     ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
     scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);

@@ -1,10 +1,9 @@
-// A deliberately plain deflate decoder that reads every code one bit at a time, kept in
-// the tests as the yardstick for the product's table-driven one: both must give the same
-// output, or fail with the same message, on every input (the inflate tests and the
-// inflate fuzz harness compare them). Speed does not matter here; obviousness does.
+// A deliberately plain deflate decoder that reads every code one bit at a time: the
+// yardstick for the product's table-driven one. Both must give the same output, or fail
+// with the same message, on every input (the inflate tests and the inflate fuzz harness
+// compare them). Speed does not matter here; obviousness does.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -17,175 +16,136 @@ struct InflateResult {
     std::string error;  // empty when the stream decoded
 };
 
-namespace detail {
-
-constexpr size_t kMaxOutput = 0x10000000;
-
-struct Failure {
-    const char* message;
-};
-inline const char* const kTruncated = "The document is truncated";
-inline const char* const kCorrupted = "The document is corrupted";
-inline const char* const kTooLarge = "This document expands to an unreasonable size";
-
-struct Huffman {
-    std::array<int, 16> count{};  // codes per length
-    std::vector<int> symbols;     // sorted by length, then by symbol
-};
-
-class Decoder {
+class BitAtATimeInflater {
 public:
-    explicit Decoder(std::span<const uint8_t> input) : input_(input) {}
+    explicit BitAtATimeInflater(std::span<const uint8_t> input) : in_(input) {}
 
-    void Run(std::string& out) {
-        const uint64_t maxBlocks = uint64_t{input_.size()} * 8 / 3;
-        uint64_t blocks = 0;
-        for (;;) {
-            if (blocks > maxBlocks) throw Failure{kCorrupted};
-            ++blocks;
-            int final = Bits(1);
-            int type = Bits(2);
-            if (type == 0) {
-                Stored(out);
-            } else if (type == 1) {
-                std::vector<int> lengths(288);
-                for (int s = 0; s < 288; ++s) lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
-                Codes(out, Build(lengths), Build(std::vector<int>(30, 5)));
-            } else if (type == 2) {
-                Dynamic(out);
-            } else {
-                throw Failure{kCorrupted};
-            }
-            if (out.size() > kMaxOutput) throw Failure{kTooLarge};
-            if (final) return;
+    InflateResult Run() {
+        InflateResult result;
+        try {
+            Blocks(result.output);
+        } catch (const char* message) {
+            result = {"", message};
         }
+        return result;
     }
 
 private:
-    int Bit() {
-        if (position_ >= input_.size() * 8) throw Failure{kTruncated};
-        int bit = (input_[position_ / 8] >> (position_ % 8)) & 1;
-        ++position_;
-        return bit;
-    }
+    static constexpr const char* kTruncated = "The document is truncated";
+    static constexpr const char* kCorrupted = "The document is corrupted";
+    static constexpr size_t kCap = 0x10000000;
+
+    struct Code {
+        int count[16] = {};        // codes per length
+        std::vector<int> symbols;  // by length, then by symbol
+    };
+
     int Bits(int n) {
         int value = 0;
-        for (int i = 0; i < n; ++i) value |= Bit() << i;
+        for (int i = 0; i < n; ++i, ++bit_) {
+            if (bit_ >= in_.size() * 8) throw kTruncated;
+            value |= ((in_[bit_ / 8] >> (bit_ % 8)) & 1) << i;
+        }
         return value;
     }
 
-    static Huffman Build(const std::vector<int>& lengths) {
-        Huffman h;
-        for (int length : lengths) ++h.count[length];
-        h.count[0] = 0;
+    static Code Build(const std::vector<int>& lengths) {
+        Code code;
         for (int len = 1; len <= 15; ++len)
             for (size_t s = 0; s < lengths.size(); ++s)
-                if (lengths[s] == len) h.symbols.push_back(static_cast<int>(s));
-        return h;
+                if (lengths[s] == len) ++code.count[len], code.symbols.push_back(static_cast<int>(s));
+        return code;
     }
 
-    // Canonical decoding: the codes of each length are consecutive numbers starting right
-    // after (twice) the codes of the length before.
-    int Decode(const Huffman& h) {
-        int64_t code = 0, first = 0, index = 0;
+    // Canonical codes: those of each length are consecutive numbers, starting at twice
+    // the number after the last code one bit shorter.
+    int Decode(const Code& code) {
+        int64_t value = 0, first = 0, index = 0;
         for (int len = 1; len <= 15; ++len) {
-            code |= Bit();
-            int count = h.count[len];
-            if (code - first < count) return h.symbols[static_cast<size_t>(index + code - first)];
-            index += count;
-            first = (first + count) << 1;
-            code <<= 1;
+            value |= Bits(1);
+            if (value - first < code.count[len]) return code.symbols[static_cast<size_t>(index + value - first)];
+            index += code.count[len];
+            first = (first + code.count[len]) << 1;
+            value <<= 1;
         }
-        throw Failure{kCorrupted};
+        throw kCorrupted;
     }
 
-    void Stored(std::string& out) {
-        position_ = (position_ + 7) / 8 * 8;
-        int length = Bits(16);
-        int complement = Bits(16);
-        if (length != (~complement & 0xFFFF)) throw Failure{kCorrupted};
-        for (int i = 0; i < length; ++i) out.push_back(static_cast<char>(Bits(8)));
+    void Blocks(std::string& out) {
+        uint64_t blocks = 0;
+        for (bool final = false; !final;) {
+            if (blocks++ > in_.size() * 8 / 3) throw kCorrupted;
+            final = Bits(1);
+            int type = Bits(2);
+            if (type == 0) {
+                bit_ = (bit_ + 7) / 8 * 8;
+                int length = Bits(16);
+                if (Bits(16) != (~length & 0xFFFF)) throw kCorrupted;
+                for (int i = 0; i < length; ++i) out.push_back(static_cast<char>(Bits(8)));
+            } else if (type == 1) {
+                std::vector<int> litLen(288, 8), dist(30, 5);
+                for (int s = 144; s < 280; ++s) litLen[s] = s < 256 ? 9 : 7;
+                Symbols(out, Build(litLen), Build(dist));
+            } else if (type == 2) {
+                Dynamic(out);
+            } else {
+                throw kCorrupted;
+            }
+            if (out.size() > kCap) throw "This document expands to an unreasonable size";
+        }
     }
 
     void Dynamic(std::string& out) {
         static const int order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-        int litLenCount = Bits(5) + 257;
-        int distCount = Bits(5) + 1;
+        size_t litLenCount = static_cast<size_t>(Bits(5) + 257), distCount = static_cast<size_t>(Bits(5) + 1);
         int codeLenCount = Bits(4) + 4;
-        std::vector<int> codeLengths(19);
-        for (int i = 0; i < codeLenCount; ++i) codeLengths[order[i]] = Bits(3);
-        Huffman codeLen = Build(codeLengths);
-        std::vector<int> lengths;
-        const size_t total = static_cast<size_t>(litLenCount + distCount);
-        while (lengths.size() < total) {
-            int symbol = Decode(codeLen);
+        std::vector<int> codeLen(19), lengths;
+        for (int i = 0; i < codeLenCount; ++i) codeLen[order[i]] = Bits(3);
+        Code lengthCode = Build(codeLen);
+        while (lengths.size() < litLenCount + distCount) {
+            int symbol = Decode(lengthCode);
             if (symbol < 16) {
                 lengths.push_back(symbol);
                 continue;
             }
-            int value = 0;
-            int repeat;
-            if (symbol == 16) {
-                if (lengths.empty()) throw Failure{kCorrupted};
-                value = lengths.back();
-                repeat = 3 + Bits(2);
-            } else if (symbol == 17) {
-                repeat = 3 + Bits(3);
-            } else {
-                repeat = 11 + Bits(7);
-            }
-            if (lengths.size() + static_cast<size_t>(repeat) > total) throw Failure{kCorrupted};
+            if (symbol == 16 && lengths.empty()) throw kCorrupted;
+            int value = symbol == 16 ? lengths.back() : 0;
+            int repeat = symbol == 16 ? 3 + Bits(2) : symbol == 17 ? 3 + Bits(3) : 11 + Bits(7);
+            if (lengths.size() + static_cast<size_t>(repeat) > litLenCount + distCount) throw kCorrupted;
             lengths.insert(lengths.end(), static_cast<size_t>(repeat), value);
         }
-        std::vector<int> litLen(lengths.begin(), lengths.begin() + litLenCount);
-        std::vector<int> dist(lengths.begin() + litLenCount, lengths.end());
-        Codes(out, Build(litLen), Build(dist));
+        auto split = lengths.begin() + static_cast<long>(litLenCount);
+        Symbols(out, Build({lengths.begin(), split}), Build({split, lengths.end()}));
     }
 
-    void Codes(std::string& out, const Huffman& litLen, const Huffman& dist) {
+    void Symbols(std::string& out, const Code& litLen, const Code& dist) {
         static const int lengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                            31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-        static const int lengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                            2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-        static const int distBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,
-                                         33,  49,  65,  97,  129, 193,  257,  385,  513,  769,
-                                         1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-        static const int distExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                          6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+        static const int distBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,    65,    97,    129,
+                                         193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
         for (;;) {
             int symbol = Decode(litLen);
+            if (symbol == 256) return;
             if (symbol < 256) {
                 out.push_back(static_cast<char>(symbol));
-            } else if (symbol == 256) {
-                return;
             } else {
-                if (symbol >= 286) throw Failure{kCorrupted};
-                int length = lengthBase[symbol - 257] + Bits(lengthExtra[symbol - 257]);
-                int distSymbol = Decode(dist);
-                if (distSymbol >= 30) throw Failure{kCorrupted};
-                size_t distance = static_cast<size_t>(distBase[distSymbol] + Bits(distExtra[distSymbol]));
-                if (distance > out.size()) throw Failure{kCorrupted};
+                if (symbol >= 286) throw kCorrupted;
+                int l = symbol - 257;
+                int length = lengthBase[l] + Bits(l < 8 || l == 28 ? 0 : (l - 4) / 4);
+                int d = Decode(dist);
+                if (d >= 30) throw kCorrupted;
+                size_t distance = static_cast<size_t>(distBase[d] + Bits(d < 4 ? 0 : (d - 2) / 2));
+                if (distance > out.size()) throw kCorrupted;
                 for (int i = 0; i < length; ++i) out.push_back(out[out.size() - distance]);
             }
-            if (out.size() > kMaxOutput) throw Failure{kTooLarge};
+            if (out.size() > kCap) throw "This document expands to an unreasonable size";
         }
     }
 
-    std::span<const uint8_t> input_;
-    size_t position_ = 0;  // in bits
+    std::span<const uint8_t> in_;
+    size_t bit_ = 0;
 };
 
-}  // namespace detail
-
-inline InflateResult Inflate(std::span<const uint8_t> input) {
-    InflateResult result;
-    try {
-        detail::Decoder(input).Run(result.output);
-    } catch (const detail::Failure& failure) {
-        result.error = failure.message;
-        result.output.clear();
-    }
-    return result;
-}
+inline InflateResult Inflate(std::span<const uint8_t> input) { return BitAtATimeInflater(input).Run(); }
 
 }  // namespace reference

@@ -25,7 +25,7 @@ namespace {
 
 constexpr size_t kMaxOutput = 0x10000000;   // 256 MiB: a small entry must not expand without bound
 constexpr size_t kMaxReserve = 0x4000000;   // 64 MiB: a lying size hint cannot force a huge allocation
-constexpr size_t kFirstOutputSize = 0x8000; // output buffer when the caller expects (almost) nothing
+constexpr size_t kFirstOutputSize = 0x10000; // first usable output buffer; it doubles from there
 constexpr unsigned kMaxCodeBits = 15;       // longest Huffman code deflate defines
 constexpr unsigned kMaxBitRequest = 16;     // widest fixed-size field (LEN and NLEN of a stored block)
 constexpr unsigned kMaxMatch = 258;         // longest back-reference
@@ -223,9 +223,11 @@ class Inflater {
 public:
     Inflater(std::span<const uint8_t> compressed, std::string& out, size_t reserveHint)
         : in_(compressed.data()), end_(compressed.data() + compressed.size()), out_(out) {
-        size_t first = std::clamp(reserveHint, kFirstOutputSize, kMaxReserve) + kOutputRoom;
+        // Reserved memory is only mapped, not touched: the size grows (and is zero-filled)
+        // as output arrives, so a size hint that lies costs nothing but address space.
         out_.clear();
-        out_.resize(first);
+        out_.reserve(std::min(reserveHint, kMaxReserve) + kOutputRoom);
+        out_.resize(std::min(out_.capacity(), kFirstOutputSize + kOutputRoom));
         used_ = 0;
     }
 
@@ -254,6 +256,8 @@ public:
             if (final) break;
         }
         out_.resize(used_);
+        // Give back what a size hint reserved in vain (copies the output once).
+        if (out_.capacity() - used_ > std::max(used_ / 4, kFirstOutputSize)) out_.shrink_to_fit();
     }
 
 private:
@@ -364,99 +368,148 @@ private:
         return EntryValue(entry);
     }
 
-    // Grows the output buffer to exactly the size chosen (a plain resize may round the
-    // allocation up to twice the old one), never far past the cap.
+    // Doubles the usable output buffer, never far past the cap. Within the reserved
+    // capacity only the new part is zero-filled; beyond it, a new allocation of exactly
+    // the size chosen (a plain resize may round it up to twice the old capacity).
     void EnsureRoom(size_t needed) {
         if (out_.size() - used_ >= needed) return;
         size_t grown = std::max(out_.size() * 2, used_ + needed);
+        if (out_.capacity() >= used_ + needed) grown = std::min(grown, out_.capacity());  // reserved first
         grown = std::min(grown, std::max(kMaxOutput + kOutputRoom, used_ + needed));
-        std::string bigger;
-        bigger.resize(grown);
-        std::memcpy(bigger.data(), out_.data(), used_);
-        out_.swap(bigger);
+        if (grown > out_.capacity()) {
+            std::string bigger;
+            bigger.reserve(grown);
+            bigger.assign(out_.data(), used_);
+            out_.swap(bigger);
+        }
+        out_.resize(grown);
     }
 
+    uint8_t* OutputStart() { return reinterpret_cast<uint8_t*>(out_.data()); }
+
+    // Where the output may run before the next symbol needs a look first: the end of the
+    // room kept for one longest match, or the first byte past the cap.
+    uint8_t* OutputLimit(uint8_t* start) {
+        return start + std::min(out_.size() - kOutputRoom + 1, kMaxOutput + 1);
+    }
+
+    // The symbols of one fixed- or dynamic-code block, up to its end-of-block code.
     void CodedBlock(const uint32_t* litLenTable, const uint32_t* distTable) {
-        // The loop works on locals so that the compiler keeps them in registers.
+        // Locals, so that the compiler keeps them in registers while output is written
+        // through byte pointers (which could otherwise alias the members).
+        const uint8_t* in = in_;
+        const uint8_t* const end = end_;
         uint64_t bits = bits_;
         unsigned count = count_;
-        uint8_t* base = reinterpret_cast<uint8_t*>(out_.data());
-        uint8_t* out = base + used_;
-        // Before each symbol: stop when the output passed the cap (tested after every
-        // symbol), and make room for the longest match.
-        auto limitFor = [&] {
-            return base + std::min(out_.size() - kOutputRoom + 1, kMaxOutput + 1);
-        };
-        uint8_t* limit = limitFor();
-        auto refill = [&] {
-            bits_ = bits;
-            count_ = count;
-            Refill();
-            bits = bits_;
-            count = count_;
+        uint8_t* start = OutputStart();
+        uint8_t* out = start + used_;
+        uint8_t* limit = OutputLimit(start);
+        auto consume = [&](unsigned n) {
+            bits >>= n;
+            count -= n;
         };
         auto take = [&](unsigned n) {
             if (n > count) Fail(kTruncated);
             unsigned value = static_cast<unsigned>(bits & ((uint64_t{1} << n) - 1));
-            bits >>= n;
-            count -= n;
+            consume(n);
             return value;
         };
+
         for (;;) {
-            if (out >= limit) {
-                used_ = static_cast<size_t>(out - base);
+            // The cap is tested here, after every symbol, before the next one is read.
+            if (out >= limit) [[unlikely]] {
+                used_ = static_cast<size_t>(out - start);
                 if (used_ > kMaxOutput) Fail(kTooLarge);
                 EnsureRoom(kOutputRoom);
-                base = reinterpret_cast<uint8_t*>(out_.data());
-                out = base + used_;
-                limit = limitFor();
+                start = OutputStart();
+                out = start + used_;
+                limit = OutputLimit(start);
             }
-            // One refill covers a whole length-distance pair (15 + 5 + 15 + 13 bits)
-            // unless the input is about to end.
-            if (count < 48) refill();
+            // At least 56 bits now, enough for a whole length-distance pair (15 + 5 + 15
+            // + 13), unless the input is about to end; then every field checks its bits.
+            if (end - in >= 8) [[likely]] {
+                // Whole bytes only are counted; the part-loaded byte on top is loaded
+                // again, identically, by the next refill.
+                bits |= Load64(in) << count;
+                in += 7 - ((count >> 3) & 7);
+                count |= 56;
+            } else {
+                while (count <= 56 && in < end) {
+                    bits |= uint64_t{*in++} << count;
+                    count += 8;
+                }
+            }
+
             uint32_t entry = Lookup(litLenTable, kLitLenBits, bits);
             unsigned length = EntryBits(entry);
-            if (length > count) Fail(kTruncated);
-            bits >>= length;
-            count -= length;
+            if (length > count) [[unlikely]] Fail(kTruncated);
             uint32_t kind = EntryKind(entry);
             if (kind == kLiteral) {
+                consume(length);
                 *out++ = static_cast<uint8_t>(EntryValue(entry));
+                // Up to two more literals on the same refill (three codes of 15 bits fit in
+                // 56). A literal can never fail, and the cap test that follows it would be
+                // the next thing to fail, so taking it before that test ends the same way.
+                // Anything else waits for the top of the loop.
+                for (int more = 0; more < 2; ++more) {
+                    entry = Lookup(litLenTable, kLitLenBits, bits);
+                    length = EntryBits(entry);
+                    if (EntryKind(entry) != kLiteral || length > count) break;
+                    consume(length);
+                    *out++ = static_cast<uint8_t>(EntryValue(entry));
+                }
                 continue;
             }
+            consume(length);
             if (kind == kEndOfBlock) break;
-            if (kind != kLength) Fail(kCorrupted);
-            unsigned matchLength = EntryValue(entry) + take(EntryExtra(entry));
+            if (kind != kLength) [[unlikely]] Fail(kCorrupted);
+            const unsigned matchLength = EntryValue(entry) + take(EntryExtra(entry));
 
             entry = Lookup(distTable, kDistBits, bits);
             length = EntryBits(entry);
-            if (length > count) Fail(kTruncated);
-            bits >>= length;
-            count -= length;
-            if (EntryKind(entry) != kLength) Fail(kCorrupted);
-            size_t distance = EntryValue(entry) + take(EntryExtra(entry));
-            if (distance > static_cast<size_t>(out - base)) Fail(kCorrupted);
-
-            const uint8_t* from = out - distance;
-            uint8_t* stop = out + matchLength;
-            if (distance >= 8) {
-                // Moves of 8 bytes read only bytes already written; the last may run past
-                // the match into the room kept free for that.
-                do {
-                    std::memcpy(out, from, 8);
-                    out += 8;
-                    from += 8;
-                } while (out < stop);
-            } else if (distance == 1) {
-                std::memset(out, *from, matchLength);
-            } else {
-                for (uint8_t* p = out; p < stop; ++p, ++from) *p = *from;
-            }
-            out = stop;
+            if (length > count) [[unlikely]] Fail(kTruncated);
+            if (EntryKind(entry) != kLength) [[unlikely]] Fail(kCorrupted);
+            consume(length);
+            const size_t distance = EntryValue(entry) + take(EntryExtra(entry));
+            if (distance > static_cast<size_t>(out - start)) [[unlikely]] Fail(kCorrupted);
+            CopyMatch(out, distance, matchLength);
+            out += matchLength;
         }
-        used_ = static_cast<size_t>(out - base);
+        used_ = static_cast<size_t>(out - start);
+        in_ = in;
         bits_ = bits;
         count_ = count;
+    }
+
+    // Copies `length` bytes from `distance` back, as a byte-by-byte copy would when the two
+    // overlap. May write up to kCopyOverrun bytes past the end.
+    static void CopyMatch(uint8_t* out, size_t distance, unsigned length) {
+        const uint8_t* from = out - distance;
+        uint8_t* const stop = out + length;
+        if (distance >= 16) {
+            // Each 16-byte move reads only bytes written before it.
+            do {
+                std::memcpy(out, from, 16);
+                out += 16;
+                from += 16;
+            } while (out < stop);
+        } else if (distance >= 8) {
+            do {
+                std::memcpy(out, from, 8);
+                out += 8;
+                from += 8;
+            } while (out < stop);
+        } else if (distance == 1) {
+            std::memset(out, *from, length);
+        } else {
+            // A short repeating pattern: what lies between `from` and `out` is always a
+            // whole number of periods, so it can be copied on in one piece, doubling each time.
+            while (out < stop) {
+                size_t piece = std::min(static_cast<size_t>(out - from), static_cast<size_t>(stop - out));
+                std::memcpy(out, from, piece);
+                out += piece;
+            }
+        }
     }
 
     const uint8_t* in_;

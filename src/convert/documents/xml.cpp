@@ -7,6 +7,7 @@
 namespace {
 
 constexpr size_t kLongestEntity = 10;  // "&" to ";" further apart than this is plain text
+constexpr char32_t kReplacementCharacter = 0xFFFD;  // for references to no character
 
 struct NamedEntity {
     std::string_view name;
@@ -35,6 +36,9 @@ char32_t EntityValue(std::string_view name) {
     uint32_t value = 0;
     auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
     if (error != std::errc() || end == digits.data()) return 0;
+    // Surrogates and values past Unicode have no UTF-8 form; written as four bytes anyway
+    // they would alias a real character (&#x21F600; would read as U+1F600).
+    if ((value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) return kReplacementCharacter;
     return value;
 }
 
@@ -100,17 +104,17 @@ void ScanXml(std::string_view text, XmlHandler& handler, TextSink& sink) {
 }
 
 std::string_view GetAttribute(std::string_view tag, std::string_view attributeName) {
-    std::string pattern;
-    pattern.reserve(attributeName.size() + 3);
-    pattern.push_back(' ');
-    pattern.append(attributeName);
-    pattern.append("=\"");
-    size_t found = tag.find(pattern);
-    if (found == tag.npos) return {};
-    size_t start = found + pattern.size();
-    size_t end = tag.find('"', start);
-    if (end == tag.npos) return {};
-    return tag.substr(start, end - start);
+    // The first place where a space, the name, "=" and a double quote follow each other;
+    // searched without building that pattern, as this runs for many tags.
+    if (attributeName.empty()) return {};
+    for (size_t found = tag.find(attributeName, 1); found != tag.npos; found = tag.find(attributeName, found + 1)) {
+        size_t after = found + attributeName.size();
+        if (tag[found - 1] != ' ' || tag.compare(after, 2, "=\"") != 0) continue;
+        size_t end = tag.find('"', after + 2);
+        if (end == tag.npos) return {};
+        return tag.substr(after + 2, end - after - 2);
+    }
+    return {};
 }
 
 std::string EscapeXml(std::u16string_view text) {

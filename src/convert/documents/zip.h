@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct ZipEntry {
@@ -22,6 +23,9 @@ struct ZipEntry {
 struct ZipArchive {
     std::string data;
     std::vector<ZipEntry> entries;  // central-directory order
+    // Entry position by name, first occurrence: a package of many parts is read
+    // part by part, and a linear search per part would make that quadratic.
+    std::unordered_map<std::string, size_t> byName;
 };
 
 // Throws ConvertError "Couldn't open the document", "This document is too large to convert",

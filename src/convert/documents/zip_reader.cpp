@@ -59,9 +59,8 @@ size_t FindEndRecord(ByteReader& reader) {
 }
 
 const ZipEntry* FindEntry(const ZipArchive& archive, std::string_view name) {
-    for (const auto& entry : archive.entries)
-        if (entry.name == name) return &entry;
-    return nullptr;
+    auto found = archive.byName.find(std::string(name));
+    return found == archive.byName.end() ? nullptr : &archive.entries[found->second];
 }
 
 }  // namespace
@@ -112,6 +111,7 @@ ZipArchive OpenZipBytes(std::string data) {
         entry.localHeaderOffset = reader.U32LEAt(at + 42);
         if (at + kCentralHeaderSize + nameLength > reader.Size()) throw ConvertError(kCorrupted);
         entry.name.assign(archive.data, static_cast<size_t>(at + kCentralHeaderSize), nameLength);
+        archive.byName.emplace(entry.name, archive.entries.size());
         archive.entries.push_back(std::move(entry));
         at += kCentralHeaderSize + uint64_t{nameLength} + extraLength + commentLength;
     }

@@ -33,17 +33,30 @@ void Put32(std::string& out, uint32_t value) {
 }  // namespace
 
 uint32_t Crc32(std::span<const uint8_t> bytes) {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> built{};
+    // Eight tables, so that the loop takes eight bytes per step ("slicing by eight"):
+    // packages of tens of megabytes are checksummed whole. Table 0 is the classic one.
+    using Tables = std::array<std::array<uint32_t, 256>, 8>;
+    static const Tables tables = [] {
+        Tables built{};
         for (uint32_t n = 0; n < 256; ++n) {
             uint32_t c = n;
             for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            built[n] = c;
+            built[0][n] = c;
         }
+        for (uint32_t n = 0; n < 256; ++n)
+            for (size_t t = 1; t < 8; ++t) built[t][n] = built[0][built[t - 1][n] & 0xFF] ^ (built[t - 1][n] >> 8);
         return built;
     }();
     uint32_t crc = 0xFFFFFFFFu;
-    for (uint8_t byte : bytes) crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+    size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        uint32_t low = crc ^ (uint32_t(bytes[i]) | uint32_t(bytes[i + 1]) << 8 | uint32_t(bytes[i + 2]) << 16 |
+                              uint32_t(bytes[i + 3]) << 24);
+        crc = tables[7][low & 0xFF] ^ tables[6][(low >> 8) & 0xFF] ^ tables[5][(low >> 16) & 0xFF] ^
+              tables[4][low >> 24] ^ tables[3][bytes[i + 4]] ^ tables[2][bytes[i + 5]] ^ tables[1][bytes[i + 6]] ^
+              tables[0][bytes[i + 7]];
+    }
+    for (; i < bytes.size(); ++i) crc = tables[0][(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
     return crc ^ 0xFFFFFFFFu;
 }
 

@@ -1,7 +1,0 @@
-// Placeholders for converters that have not landed yet: each fails with a clear
-// message instead of producing something that only looks like an output.
-#include "convert/core/errors.h"
-#include "convert/documents/readers.h"
-#include "convert/documents/writers.h"
-
-void WritePdf(const Document&, const std::string&, ConvertContext&) { throw ConvertError("Writing PDF isn't available in this version yet"); }
