@@ -2,8 +2,12 @@
 // back by our readers into the blocks and table the source describes.
 #include <gtest/gtest.h>
 
+#include "convert/core/catalog.h"
+#include "convert/core/converters.h"
 #include "convert/core/text.h"
 #include "convert/documents/readers.h"
+#include "support/document_support.h"
+#include "support/package_builder.h"
 #include "support/test_support.h"
 
 using testing_support::DataPath;
@@ -67,7 +71,7 @@ void ExpectBlocks(const std::vector<Block>& blocks, const std::vector<Expected>&
     }
 }
 
-using Rows = std::vector<std::vector<std::u16string>>;
+using testing_support::Rows;
 const Rows kTableRows = {{u"Name", u"Wert"}, {u"\u00c4", u"1"}, {u"\u00df", u"2"}};
 
 }  // namespace
@@ -142,4 +146,46 @@ TEST(WebInterop, CorpusRtfMatchesPandocPlainText) {
         }
         EXPECT_EQ(got, expected) << name;
     }
+}
+
+// Whole conversions: bad inputs fail with their reader's message and leave nothing
+// beside the input; good ones reach the writer.
+TEST(WebConversions, BadInputsFailCleanlyWithoutOutput) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int32_t format;
+        const char* message;
+    };
+    std::string garbage = "\x89PNG\r\n\x1a\n";
+    for (int i = 0; i < 2048; ++i) garbage.push_back(static_cast<char>(i * 97 + 3));
+    std::string odsRows;
+    for (int i = 0; i < 4; ++i)
+        odsRows += R"(<table:table-row table:number-rows-repeated="1000000"><table:table-cell table:number-columns-repeated="1024"><text:p>x</text:p></table:table-cell></table:table-row>)";
+    const std::string container = R"(<container><rootfile full-path="content.opf"/></container>)";
+    const std::string opf = R"(<package><manifest><item id="a" href="../../etc/passwd"/><item id="b" href="content.opf"/></manifest>)"
+                            R"(<spine><itemref idref="a"/><itemref idref="b"/></spine></package>)";
+    TempDir dir;
+    testing_support::WritePackage(dir.File("spine.epub"), {{"META-INF/container.xml", container}, {"content.opf", opf}});
+    testing_support::WritePackage(dir.File("rows.ods"), {{"content.xml", "<table:table table:name=\"S\">" + odsRows + "</table:table>"}});
+    std::vector<Case> cases = {
+        {"garbage.json", garbage, kCsv, "This JSON isn't a list, so it can't become a table"},
+        {"deep.json", std::string(1000000, '['), kXlsx, "This JSON file is damaged"},
+        {"open.rtf", "{\\rtf1 {\\b unbalanced", kHtml, "This RTF file is damaged"},
+        {"bin.rtf", "{\\rtf1 {\\pict\\bin1000000 ab}}", kTxt, "This RTF file is damaged"},
+        {"spine.epub", "", kMd, "This EPUB book has no readable text"},
+        {"rows.ods", "", kCsv, "This spreadsheet is too large to convert"},
+    };
+    for (const auto& test : cases) {
+        if (!test.bytes.empty()) WriteFile(dir.File(test.name), test.bytes);
+        std::string before = testing_support::ListFolder(dir.path());
+        ConvertContext context;
+        std::string message = testing_support::ErrorOf([&] { ConvertDocument(dir.File(test.name), Target{test.format, 0, ""}, context); });
+        EXPECT_EQ(message, test.message) << test.name;
+        EXPECT_EQ(testing_support::ListFolder(dir.path()), before) << test.name;
+    }
+    // Garbage named .txt or .csv is text: it converts.
+    WriteFile(dir.File("noise.csv"), garbage);
+    ConvertContext context;
+    EXPECT_TRUE(testing_support::FileExists(ConvertDocument(dir.File("noise.csv"), Target{kJson, 0, ""}, context)));
 }
