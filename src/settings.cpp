@@ -11,6 +11,7 @@
 
 #include "convert/core/catalog.h"
 #include "convert/core/process.h"
+#include "platform/file_io.h"
 #include "platform/settings_file.h"
 #include "platform/xdg.h"
 
@@ -22,6 +23,7 @@ constexpr uint32_t kMaxPercent = 100;
 constexpr uint32_t kMaxVramMB = 1048576;       // 1 TiB: beyond any graphics card
 constexpr uint32_t kMaxRamMB = 4194304;        // 4 TiB: beyond any desktop
 constexpr uint32_t kMaxParallelJobs = 4;       // the runner has at most four supervisor threads
+constexpr size_t kDesktopEntryLimit = 1 << 16;  // an autostart entry is a few lines
 
 SettingsFile Store() { return SettingsFile(ConfigHome() + "/quillaven/settings.ini"); }
 
@@ -69,12 +71,7 @@ void WriteAutostart() {
     ::mkdir(folder.c_str(), 0700);
     std::string entry = "[Desktop Entry]\nType=Application\nName=Quillaven\nExec=" + QuoteExec(ModulePath()) +
                         " --background\nX-GNOME-Autostart-enabled=true\n";
-    std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    bool written = ::write(fd, entry.data(), entry.size()) == static_cast<ssize_t>(entry.size());
-    written = ::close(fd) == 0 && written;
-    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) ::unlink(temporary.c_str());
+    ReplaceFile(path, entry, 0644);
 }
 
 }  // namespace
@@ -134,14 +131,8 @@ bool IsFirstRun() { return !ReadFlag(Store(), "Initialized", false); }
 void MarkInitialized() { Write32("Initialized", 1); }
 
 bool IsStartWithWindows() {
-    int fd = ::open(AutostartPath().c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    std::string text;
-    char chunk[4096];
-    ssize_t got;
-    while (text.size() < (1 << 16) && (got = ::read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(got));
-    ::close(fd);
-    return text.starts_with("Exec=") || text.find("\nExec=") != std::string::npos;
+    std::optional<std::string> text = ReadSmallFile(AutostartPath(), kDesktopEntryLimit);
+    return text && (text->starts_with("Exec=") || text->find("\nExec=") != std::string::npos);
 }
 
 void SetStartWithWindows(bool on) {

@@ -10,39 +10,13 @@
 
 #include "convert/core/paths.h"
 #include "convert/core/text.h"
+#include "platform/file_io.h"
 
 namespace {
 
 constexpr size_t kSettingsFileLimit = 1 << 20;  // a settings file is a few hundred bytes; refuse junk
 
-std::string ReadSmallFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
-    std::string text;
-    char chunk[4096];
-    for (;;) {
-        ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        text.append(chunk, static_cast<size_t>(got));
-        if (text.size() > kSettingsFileLimit) {
-            text.clear();
-            break;
-        }
-    }
-    ::close(fd);
-    return text;
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t wrote = ::write(fd, bytes.data(), bytes.size());
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
-        bytes.remove_prefix(static_cast<size_t>(wrote));
-    }
-    return true;
-}
+std::string ReadSettingsText(const std::string& path) { return ReadSmallFile(path, kSettingsFileLimit).value_or(""); }
 
 void MakeFolders(const std::string& folder) {
     if (folder.empty() || folder == "/" || folder == ".") return;
@@ -61,7 +35,7 @@ std::string_view LineName(std::string_view line) {
 }  // namespace
 
 std::optional<std::string> SettingsFile::Get(std::string_view name) const {
-    std::string text = ReadSmallFile(path_);
+    std::string text = ReadSettingsText(path_);
     std::optional<std::string> found;
     for (const std::string& raw : Split<char>(text, '\n')) {
         std::string_view line(raw);
@@ -81,7 +55,7 @@ void SettingsFile::Set(std::string_view name, const std::optional<std::string>& 
 
     std::string updated;
     bool replaced = false;
-    std::string text = ReadSmallFile(path_);
+    std::string text = ReadSettingsText(path_);
     for (const std::string& raw : Split<char>(text, '\n')) {
         std::string_view line(raw);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -95,13 +69,7 @@ void SettingsFile::Set(std::string_view name, const std::optional<std::string>& 
     }
     if (value && !replaced) updated.append(name).append("=").append(*value).append("\n");
 
-    std::string temporary = path_ + ".tmp" + std::to_string(::getpid());
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        bool written = WriteAll(fd, updated) && ::fsync(fd) == 0;
-        written = ::close(fd) == 0 && written;
-        if (!written || ::rename(temporary.c_str(), path_.c_str()) != 0) ::unlink(temporary.c_str());
-    }
+    ReplaceFile(path_, updated, 0600);
     ::flock(lock, LOCK_UN);
     ::close(lock);
 }

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "convert/core/text.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -23,21 +24,7 @@ constexpr auto kKillPause = std::chrono::milliseconds(10);  // lets killed membe
 constexpr int kRemoveTries = 100;                     // rmdir waits for dying members this often
 constexpr size_t kMaxControlFileBytes = 1 << 20;      // process lists and mount tables stay far below
 
-std::string ReadControlFile(const std::string& path) {
-    std::string text;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return text;
-    char chunk[4096];
-    for (;;) {
-        ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        text.append(chunk, static_cast<size_t>(got));
-        if (text.size() > kMaxControlFileBytes) break;
-    }
-    ::close(fd);
-    return text;
-}
+std::string ReadControlFile(const std::string& path) { return ReadSmallFile(path, kMaxControlFileBytes).value_or(""); }
 
 bool WriteControlFile(const std::string& path, std::string_view value) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);

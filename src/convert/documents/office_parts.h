@@ -32,6 +32,30 @@ Document ReadWordPackage(const ZipArchive& archive);
 Document ReadOpenDocumentPackage(const ZipArchive& archive);
 Document ReadPowerPointPackage(const ZipArchive& archive);
 
+// Markup-compatibility fallbacks repeat what the preferred branch holds (text boxes come
+// twice, once as DrawingML and once as VML), so only the preferred branch is read.
+class FallbackSkipper {
+public:
+    // True when the tag is a fallback boundary or lies inside a fallback: the handler
+    // must ignore it. Entering a fallback stops text collection.
+    bool Skips(std::string_view name, bool closing, bool selfClosing, TextSink& sink) {
+        if (name == "mc:Fallback") {
+            if (selfClosing) return true;
+            if (!closing) {
+                ++depth_;
+                sink.collecting = false;
+            } else if (depth_ > 0) {
+                --depth_;
+            }
+            return true;
+        }
+        return depth_ > 0;
+    }
+
+private:
+    int depth_ = 0;
+};
+
 // The readers collect a block's text straight into the scanner's sink; this hands it to
 // FinishBlock and leaves the sink empty for the next block.
 inline void FinishSinkBlock(Document& document, PendingBlock& pending, TextSink& sink) {

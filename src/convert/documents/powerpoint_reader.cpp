@@ -33,18 +33,7 @@ public:
         : document_(document), sink_(sink), slideIndex_(slideIndex) {}
 
     void OnTag(std::string_view name, std::string_view, bool closing, bool selfClosing) override {
-        // Markup-compatibility fallbacks repeat what the preferred branch holds.
-        if (name == "mc:Fallback") {
-            if (selfClosing) return;
-            if (!closing) {
-                ++fallbackDepth_;
-                sink_.collecting = false;
-            } else if (fallbackDepth_ > 0) {
-                --fallbackDepth_;
-            }
-            return;
-        }
-        if (fallbackDepth_ > 0) return;
+        if (fallback_.Skips(name, closing, selfClosing, sink_)) return;
         if (name == "a:t") {
             if (!selfClosing) sink_.collecting = !closing;
         } else if (name == "a:br") {
@@ -75,7 +64,7 @@ private:
     TextSink& sink_;
     size_t slideIndex_;
     bool firstParagraph_ = true;
-    int fallbackDepth_ = 0;
+    FallbackSkipper fallback_;
 };
 
 // Relationship ids to package paths.

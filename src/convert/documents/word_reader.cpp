@@ -25,19 +25,7 @@ public:
     WordHandler(Document& document, TextSink& sink) : document_(document), sink_(sink) {}
 
     void OnTag(std::string_view name, std::string_view tag, bool closing, bool selfClosing) override {
-        // Markup-compatibility fallbacks repeat what the preferred branch holds (text boxes
-        // come twice, once as DrawingML and once as VML); read only the preferred one.
-        if (name == "mc:Fallback") {
-            if (selfClosing) return;
-            if (!closing) {
-                ++fallbackDepth_;
-                sink_.collecting = false;
-            } else if (fallbackDepth_ > 0) {
-                --fallbackDepth_;
-            }
-            return;
-        }
-        if (fallbackDepth_ > 0) return;
+        if (fallback_.Skips(name, closing, selfClosing, sink_)) return;
         if (closing)
             OnEnd(name);
         else
@@ -124,7 +112,7 @@ private:
     TextSink& sink_;
     PendingBlock pending_;  // its text lives in sink_.out until the block is finished
     int cellDepth_ = 0;
-    int fallbackDepth_ = 0;
+    FallbackSkipper fallback_;
     bool inParagraphProperties_ = false;
 };
 

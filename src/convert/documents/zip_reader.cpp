@@ -13,6 +13,7 @@
 #include "convert/core/byte_reader.h"
 #include "convert/core/errors.h"
 #include "convert/documents/zip.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -30,16 +31,6 @@ constexpr uint16_t kDeflated = 8;
 
 const char kNotValid[] = "This isn't a valid document";
 const char kCorrupted[] = "The document is corrupted";
-
-struct FileDescriptor {
-    explicit FileDescriptor(int descriptor) : fd(descriptor) {}
-    ~FileDescriptor() {
-        if (fd >= 0) ::close(fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int fd;
-};
 
 std::span<const uint8_t> Bytes(const std::string& data) {
     return {reinterpret_cast<const uint8_t*>(data.data()), data.size()};
@@ -66,22 +57,18 @@ const ZipEntry* FindEntry(const ZipArchive& archive, std::string_view name) {
 }  // namespace
 
 ZipArchive OpenZip(const std::string& path) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.fd < 0) throw ConvertError("Couldn't open the document", HResultFromErrno(errno));
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.valid()) throw ConvertError("Couldn't open the document", HResultFromErrno(errno));
     struct stat info;
-    if (::fstat(file.fd, &info) != 0) throw ConvertError("Couldn't read the document");
+    if (::fstat(file.get(), &info) != 0) throw ConvertError("Couldn't read the document");
     if (static_cast<uint64_t>(info.st_size) > kMaxArchiveBytes) throw ConvertError("This document is too large to convert");
-    ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    std::string data(static_cast<size_t>(info.st_size), '\0');
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t got = ::read(file.fd, data.data() + done, data.size() - done);
-        if (got < 0 && errno == EINTR) continue;
-        // An error, or a file that shrank while we read it: the index would not match.
-        if (got <= 0) throw ConvertError("Couldn't read the document");
-        done += static_cast<size_t>(got);
-    }
+    std::string data;
+    // An error, or a file that shrank while we read it: the index would not match.
+    if (!ReadExactly(file.get(), static_cast<size_t>(info.st_size), data) ||
+        data.size() != static_cast<size_t>(info.st_size))
+        throw ConvertError("Couldn't read the document");
     return OpenZipBytes(std::move(data));
 }
 

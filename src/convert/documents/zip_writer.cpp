@@ -8,6 +8,7 @@
 
 #include "convert/core/errors.h"
 #include "convert/documents/zip.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -117,22 +118,10 @@ void FinishZip(ZipWriter& writer, const std::string& path) {
     Put32(out, directoryOffset);
     Put16(out, 0);  // comment length
 
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) throw ConvertError("Couldn't create the output file", HResultFromErrno(errno));
-    size_t done = 0;
-    bool failed = false;
-    while (done < out.size()) {
-        ssize_t wrote = ::write(fd, out.data() + done, out.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) {
-            failed = true;
-            break;
-        }
-        done += static_cast<size_t>(wrote);
-    }
-    if (::close(fd) != 0) failed = true;
-    if (failed) {
-        ::unlink(path.c_str());  // a partial package is useless and must not stay behind
-        throw ConvertError("Couldn't write the output file");
+    int error = 0;
+    switch (WriteNewFile(path, out, error)) {
+    case NewFileResult::kWritten: return;
+    case NewFileResult::kCreateFailed: throw ConvertError("Couldn't create the output file", HResultFromErrno(error));
+    case NewFileResult::kWriteFailed: throw ConvertError("Couldn't write the output file");
     }
 }

@@ -14,6 +14,7 @@
 
 #include "convert/core/check.h"
 #include "convert/core/errors.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -242,22 +243,10 @@ std::string PdfFile::Serialize() const {
 
 void PdfFile::Save(const std::string& path) const {
     std::string bytes = Serialize();
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) throw ConvertError("Couldn't create the PDF file", HResultFromErrno(errno));
-    size_t done = 0;
-    bool failed = false;
-    while (done < bytes.size()) {
-        ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) {
-            failed = true;
-            break;
-        }
-        done += static_cast<size_t>(wrote);
-    }
-    if (::close(fd) != 0) failed = true;
-    if (failed) {
-        ::unlink(path.c_str());  // half a PDF is unreadable and must not stay beside the input
-        throw ConvertError("Couldn't write the PDF file");
+    int error = 0;
+    switch (WriteNewFile(path, bytes, error)) {
+    case NewFileResult::kWritten: return;
+    case NewFileResult::kCreateFailed: throw ConvertError("Couldn't create the PDF file", HResultFromErrno(error));
+    case NewFileResult::kWriteFailed: throw ConvertError("Couldn't write the PDF file");
     }
 }
