@@ -43,8 +43,8 @@ TEST(HtmlReader, BlockElementsHeadingsListItemsAndWhiteSpace) {
     EXPECT_EQ(Blocks(Html("<p>  one\n\t two  <b>bold</b>\r\n three <br>\n  four&nbsp;&amp; five </p><div><p> </p></div>")),
               Lines{"one two bold three \nfour\u00a0& five"});
     // pre keeps spaces and line feeds, less the one after its start tag, and never a carriage return.
-    EXPECT_EQ(Blocks(Html("<p>before</p><pre>\r\n  indented\r\n\tline  two\n</pre><p>after</p>")),
-              (Lines{"before", "  indented\n\tline  two\n", "after"}));
+    EXPECT_EQ(Blocks(Html("<p>before</p><pre>\r\n  indented\r\n\tline  two\n</pre><pre>\nnext</pre><p>after</p>")),
+              (Lines{"before", "  indented\n\tline  two\n", "next", "after"}));
 }
 
 TEST(HtmlReader, TablesBecomeTables) {

@@ -44,10 +44,10 @@ TEST(OdsReader, SheetsCellsAndParagraphs) {
 
 TEST(OdsReader, RepeatsAreCappedAndEmptyOnesWrittenOnlyBeforeContent) {
     const std::string content = Cell("", 2) + Cell("c") + "<table:covered-table-cell/>" + Cell("r", 2) + Cell("", 16384);
-    Document document =
-        Ods(Sheet(Row(Cell("", 5), 5000) + Row(content) + Row(Cell("v", 3000), 1000000) + Row(Cell("", 1024), 1048000)));
+    Document document = Ods(Sheet(Row(Cell("", 5), 5000) + Row("", 3) + Row(content) + Row(Cell("v", 3000), 1000000) +
+                                  Row(Cell("", 1024), 1048000)));
     const Rows& rows = document.tables.at(0).rows;
-    ASSERT_EQ(rows.size(), 1024u + 1 + 1024);  // 1024 of the 5,000 empty rows, the row, a million rows capped at 1024
+    ASSERT_EQ(rows.size(), 1024u + 1 + 1024);  // 1024 of the 5,003 empty rows, the row, a million rows capped at 1024
     EXPECT_TRUE(rows[1023].empty());
     EXPECT_EQ(rows[1024], (std::vector<std::u16string>{u"", u"", u"c", u"", u"r", u"r"}));
     EXPECT_EQ(rows[1025], std::vector<std::u16string>(1024, u"v"));

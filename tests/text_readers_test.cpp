@@ -55,7 +55,7 @@ TEST(DelimitedReader, DelimiterQuotesAndRowEnds) {
         {u"a\tb\tc,d\n", {{u"a", u"b", u"c,d"}}},
         {u"a;b,c\tx\n", {{u"a;b", u"c\tx"}}},        // a tie goes to comma, then semicolon
         {u"header\n1,2;3", {{u"header"}, {u"1", u"2;3"}}},  // only the first line counts; none there: comma
-        {u"\"a,b\",\"line\none\",\"say \"\"hi\"\"\"\r\nx", {{u"a,b", u"line\none", u"say \"hi\""}, {u"x"}}},
+        {u"\"a,b\",\"line\none\",\"say \"\"hi, you\"\"\"\r\nx", {{u"a,b", u"line\none", u"say \"hi, you\""}, {u"x"}}},
         {u"ab\"c,d\"e,f", {{u"abc,de", u"f"}}},  // a quote may open anywhere in a cell
         {u"a,\"b\nc", {{u"a", u"b\nc"}}},        // an unclosed quote runs to the end
         {u"a,b\r\n\r\nc\rd\n\nlast", {{u"a", u"b"}, {u"c"}, {u"d"}, {u"last"}}},  // blank lines give no rows
