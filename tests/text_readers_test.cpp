@@ -1,124 +1,141 @@
-#include <fcntl.h>
-#include <unistd.h>
+// The text decoder and the readers over it: plain text, Markdown, delimited text, JSON.
+#include <filesystem>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
-#include "convert/documents/document_files.h"
-#include "convert/documents/readers.h"
-#include "convert/documents/text_decoder.h"
 #include "support/document_support.h"
-#include "support/test_support.h"
 
-using testing_support::ErrorOf;
-using testing_support::TempDir;
-using testing_support::Texts;
-using testing_support::WriteFile;
-using Lines = std::vector<std::string>;
+using namespace testing_support;
+
+TEST(TextDecoder, MarksChooseTheEncodingElseUtf8ElseWindows1252) {
+    const std::pair<std::string, std::u16string> cases[] = {
+        {"A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", u"A\u00e9\u20ac\U0001F600"},                  // UTF-8 without a mark
+        {"\xEF\xBB\xBF" "A\xC3\xA9", u"A\u00e9"},                                                 // UTF-8 with one
+        {std::string("\xFF\xFE" "A\0\xAC\x20\x3D\xD8\x00\xDE\x41", 11), u"A\u20ac\U0001F600"},  // UTF-16 LE; odd byte dropped
+        {std::string("\xFE\xFF" "\0A\x20\xAC", 6), u"A\u20ac"},                                  // UTF-16 BE
+        {"caf\xE9 \x80\x81", u"caf\u00e9 \u20ac\u0081"},  // not UTF-8: 1252, whose holes keep their C1 values
+        {"\xC3\xA9\xC0\xAF", u"\u00c3\u00a9\u00c0\u00af"},  // one bad sequence (an overlong "/") decides for the whole file
+        {"\xE0\x80\xAF", u"\u00e0\u20ac\u00af"},             // overlong three-byte form
+        {"\xED\xA0\x80", u"\u00ed\u00a0\u20ac"},             // encoded surrogate
+        {"\xF4\x90\x80\x80", u"\u00f4\u0090\u20ac\u20ac"},   // past U+10FFFF
+        {"\xE2\x82", u"\u00e2\u201a"},                       // cut short
+    };
+    for (const auto& [bytes, text] : cases) EXPECT_EQ(DecodeTextBytes(bytes), text) << bytes;
+}
+
+TEST(TextDecoder, SixtyFourMebibytesAreReadButNotOneByteMore) {
+    TempDir dir;
+    const std::string path = dir.File("big.txt");
+    WriteFile(path, "");
+    std::filesystem::resize_file(path, 64u << 20);  // sparse: cheap at any size
+    EXPECT_EQ(DecodeTextFile(path).size(), 64u << 20);
+    std::filesystem::resize_file(path, (64u << 20) + 1);
+    EXPECT_EQ(ErrorOf([&] { ReadPlainText(path, false, false); }), "This file is too large to convert");
+}
+
+TEST(PlainText, LinesAreBlocksAndMarkdownKeepsHeadingsAndListItems) {
+    const std::tuple<const char*, bool, Lines> cases[] = {  // text, read as Markdown, blocks
+        // CR LF, then an old Mac CR; a final line feed ends the last line rather than starting one.
+        {"one\r\n\r\ntwo  \rthree\n\n", false, {"one", "", "two  ", "three", ""}},
+        {"", false, {}},
+        {"# Title\n- item **b**", false, {"# Title", "- item **b**"}},
+        {"# One\n### Three\n#### Four\n###### Six\n####### Seven\n#NoSpace\n#   Spaced", true,
+         {"<h1>One", "<h3>Three", "<h3>Four", "<h3>Six", "####### Seven", "#NoSpace", "<h1>Spaced"}},
+        {"- dash\n* **star** `code`\n-   spaced\n-nospace\n1. numbered\n__strong__ but *em* and _em_", true,
+         {"<li>dash", "<li>star code", "<li>spaced", "-nospace", "1. numbered", "strong but *em* and _em_"}},
+    };
+    for (const auto& [text, markdown, blocks] : cases)
+        EXPECT_EQ(Blocks(ReadPlainTextContent(Utf8ToWide(text), markdown, false)), blocks) << text;
+}
+
+TEST(DelimitedReader, DelimiterQuotesAndRowEnds) {
+    const std::pair<std::u16string, Rows> cases[] = {
+        {u"a;b,c;d\n1;2,3;4", {{u"a", u"b,c", u"d"}, {u"1", u"2,3", u"4"}}},  // two semicolons beat one comma
+        {u"a\tb\tc,d\n", {{u"a", u"b", u"c,d"}}},
+        {u"a;b,c\tx\n", {{u"a;b", u"c\tx"}}},        // a tie goes to comma, then semicolon
+        {u"header\n1,2;3", {{u"header"}, {u"1", u"2;3"}}},  // only the first line counts; none there: comma
+        {u"\"a,b\",\"line\none\",\"say \"\"hi, you\"\"\"\r\nx", {{u"a,b", u"line\none", u"say \"hi, you\""}, {u"x"}}},
+        {u"ab\"c,d\"e,f", {{u"abc,de", u"f"}}},  // a quote may open anywhere in a cell
+        {u"a,\"b\nc", {{u"a", u"b\nc"}}},        // an unclosed quote runs to the end
+        {u"a,b\r\n\r\nc\rd\n\nlast", {{u"a", u"b"}, {u"c"}, {u"d"}, {u"last"}}},  // blank lines give no rows
+        {u"\"\"\n,\n", {{u""}, {u"", u""}}},
+        {u"", {}},
+    };
+    for (const auto& [text, rows] : cases) EXPECT_EQ(ReadDelimitedContent(text, u"t").tables.at(0).rows, rows);
+}
+
+TEST(TextFiles, AreDecodedAndReadByExtension) {
+    TempDir dir;
+    ConvertContext context;
+    const std::tuple<const char*, const char*, const char*> cases[] = {  // file, bytes, first block
+        {"a.MD", "# x", "<h1>x"}, {"a.txt", "# x", "# x"}, {"a.log", "# x", "# x, preformatted"},
+        {"page.htm", "<p>caf\xE9</p><!-- <p>hidden</p>", "caf\u00e9"},  // Windows-1252: 0xE9 is not UTF-8
+    };
+    for (const auto& [name, bytes, expected] : cases) {
+        WriteFile(dir.File(name), bytes);
+        Document document = ReadDocument(dir.File(name), context);
+        EXPECT_EQ(Blocks(document).at(0) + (document.preformatted ? ", preformatted" : ""), expected);
+    }
+    WriteFile(dir.File("prices.2024.tsv"), std::string("\xFF\xFEn\0,\0\xE9\0\n\0", 10));  // UTF-16 LE "n,é\n"
+    Document delimited = ReadDelimited(dir.File("prices.2024.tsv"));
+    EXPECT_EQ(delimited.tables.at(0).name, u"prices.2024");
+    EXPECT_EQ(delimited.tables[0].rows, (Rows{{u"n", u"\u00e9"}}));
+    WriteFile(dir.File("people.json"), "\xEF\xBB\xBF[{\"name\": \"Zo\xC3\xAB\"}]");  // UTF-8 with a mark
+    Document json = ReadJsonTable(dir.File("people.json"));
+    EXPECT_EQ(json.tables.at(0).name, u"people");
+    EXPECT_EQ(json.tables[0].rows, (Rows{{u"name"}, {u"Zo\u00eb"}}));
+}
 
 namespace {
 
-std::u16string Decode(std::string_view bytes) {
-    TempDir dir;
-    WriteFile(dir.File("a.txt"), bytes);
-    return DecodeTextFile(dir.File("a.txt"));
-}
+const std::string kNotList = "This JSON isn't a list, so it can't become a table";
+const std::string kNoList = "This JSON has no list to turn into a table";
+const std::string kDamaged = "This JSON file is damaged";
+const std::string kTooLarge = "This JSON file is too large to convert";
 
-Document ReadText(std::string_view bytes, bool markdown = false) {
-    TempDir dir;
-    WriteFile(dir.File("a.txt"), bytes);
-    return ReadPlainText(dir.File("a.txt"), markdown, false);
-}
+Rows JsonRows(std::string_view json) { return ReadJsonContent(json, u"t").tables.at(0).rows; }
+std::string JsonError(std::string_view json) { return ErrorOf([&] { ReadJsonContent(json, u"t"); }); }
 
 }  // namespace
 
-TEST(TextDecoder, ByteOrderMarksChooseTheEncoding) {
-    // "Aé€" as UTF-8 without a mark, UTF-8 with EF BB BF, UTF-16 LE (FF FE) and BE (FE FF).
-    const std::u16string expected = u"A\u00e9\u20ac";
-    EXPECT_EQ(Decode("A\xC3\xA9\xE2\x82\xAC"), expected);
-    EXPECT_EQ(Decode("\xEF\xBB\xBF" "A\xC3\xA9\xE2\x82\xAC"), expected);
-    EXPECT_EQ(Decode(std::string("\xFF\xFE" "A\0\xE9\0\xAC\x20", 8)), expected);
-    EXPECT_EQ(Decode(std::string("\xFE\xFF" "\0A\0\xE9\x20\xAC", 8)), expected);
-    // An odd last byte is dropped; surrogate pairs pass through.
-    EXPECT_EQ(Decode(std::string("\xFF\xFE\x3D\xD8\x00\xDE\x41", 7)), u"\U0001F600");
-    EXPECT_EQ(Decode(""), u"");
+TEST(JsonTableReader, ListItemsBecomeRows) {
+    const std::pair<std::string, Rows> cases[] = {
+        // Object keys name columns in order of first appearance, under a header row.
+        {R"([{"a": 1, "b": 2}, {"b": 3, "c": 4}])", {{u"a", u"b", u"c"}, {u"1", u"2"}, {u"", u"3", u"4"}}},
+        {R"([[1, "two", 3.50], "solo", [], true])", {{u"1", u"two", u"3.50"}, {u"solo"}, {}, {u"true"}}},
+        // Values as written; nested ones keep their JSON text.
+        {R"([{"n": null, "f": false, "x": -1.5e3, "o": {"k": [1, "]}"]}, "l": [ 1 , 2 ]}])",
+         {{u"n", u"f", u"x", u"o", u"l"}, {u"", u"false", u"-1.5e3", uR"({"k": [1, "]}"]})", u"[ 1 , 2 ]"}}},
+        {R"(["a\"b\\c\/d\n\t\r\b\f", "\u00e9\u20AC", "\ud83d\ude00", "\ud800x", "\q\u12"])",
+         {{u"a\"b\\c/d\n\t\r\b\f"}, {u"\u00e9\u20ac"}, {u"\U0001F600"}, {u"\ufffdx"}, {u"qu12"}}},
+        // In an object, the first member holding a list.
+        {R"({"count": 2, "meta": {"x": [9]}, "items": [[1], [2]], "more": [[3]]})", {{u"1"}, {u"2"}}},
+    };
+    for (const auto& [json, rows] : cases) EXPECT_EQ(JsonRows(json), rows) << json;
 }
 
-TEST(TextDecoder, InvalidUtf8IsReadAsWindows1252) {
-    // 0xE9 alone is not UTF-8: the whole file is 1252, where 0x80 is the euro sign.
-    EXPECT_EQ(Decode("caf\xE9 \x80 \x9C"), u"caf\u00e9 \u20ac \u0153");
-    // One bad byte anywhere switches the whole file; the holes of 1252 keep their C1 values.
-    EXPECT_EQ(Decode("\xC3\xA9 \xFF\x81"), u"\u00c3\u00a9 \u00ff\u0081");
-    EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));          // overlong "/"
-    EXPECT_FALSE(IsValidUtf8("\xE0\x80\xAF"));      // overlong three-byte form
-    EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));      // encoded surrogate
-    EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
-    EXPECT_FALSE(IsValidUtf8("\xE2\x82"));          // cut short
-    EXPECT_TRUE(IsValidUtf8("\xC3\xA9\xF0\x9F\x98\x80"));
+TEST(JsonTableReader, NonListsAndDamageAreRefused) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"42", kNotList},         {"", kNotList},           {R"({"count": 2})", kNoList},   {R"({"a": 1} [1])", kNoList},
+        {R"({"a" 1})", kDamaged}, {"[1 2]", kDamaged},      {"[1, 2", kDamaged},           {"[}]", kDamaged},
+        {R"([{"a": }])", kDamaged}, {R"([{1: 2}])", kDamaged}, {R"([[1 2]])", kDamaged},  {R"(["open)", kDamaged},
+    };
+    for (const auto& [json, message] : cases) EXPECT_EQ(JsonError(json), message) << json;
 }
 
-TEST(TextDecoder, SizeLimitIsInclusive) {
-    TempDir dir;
-    for (uint64_t size : {kTextFileLimit, kTextFileLimit + 1}) {
-        int fd = ::open(dir.File("big.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);  // sparse: cheap at any size
-        ::close(fd);
-        if (size == kTextFileLimit)
-            EXPECT_EQ(DecodeTextFile(dir.File("big.txt")).size(), kTextFileLimit);
-        else
-            EXPECT_EQ(ErrorOf([&] { ReadPlainText(dir.File("big.txt"), false, false); }), "This file is too large to convert");
-    }
-    EXPECT_EQ(ErrorOf([&] { ReadPlainText(dir.File("missing.txt"), false, false); }), "Couldn't open the file");
-}
-
-TEST(PlainText, EveryLineIsOneBlockWithoutCarriageReturns) {
-    EXPECT_EQ(Texts(ReadText("one\r\n\r\ntwo  \r\nthree")), (Lines{"one", "", "two  ", "three"}));
-    // A final line feed ends the last line rather than starting an empty one.
-    EXPECT_EQ(Texts(ReadText("a\n\n")), (Lines{"a", ""}));
-    EXPECT_TRUE(ReadText("").blocks.empty());
-    // Old Mac files end lines with a lone carriage return.
-    EXPECT_EQ(Texts(ReadText("old\rmac\r")), (Lines{"old", "mac"}));
-    // Plain mode leaves Markdown alone.
-    Document plain = ReadText("# Title\n- item **b**");
-    EXPECT_EQ(Texts(plain), (Lines{"# Title", "- item **b**"}));
-    EXPECT_EQ(plain.blocks[0].level, 0);
-    EXPECT_FALSE(plain.blocks[1].listItem);
-}
-
-TEST(PlainText, ExtensionsChooseModeAndPreformatting) {
-    TempDir dir;
-    ConvertContext context;
-    for (const char* name : {"notes.MD", "notes.txt", "notes.cpp"}) WriteFile(dir.File(name), "# Head\n\tx\n");
-    Document markdown = ReadDocument(dir.File("notes.MD"), context);
-    EXPECT_EQ(markdown.blocks.at(0).level, 1);
-    EXPECT_EQ(markdown.title, u"notes");
-    Document text = ReadDocument(dir.File("notes.txt"), context);
-    EXPECT_EQ(Texts(text), (Lines{"# Head", "\tx"}));
-    EXPECT_FALSE(text.preformatted);
-    EXPECT_TRUE(ReadDocument(dir.File("notes.cpp"), context).preformatted);
-}
-
-TEST(Markdown, HeadingsNeedOneToSixMarksAndASpace) {
-    Document document = ReadText("# One\n### Three\n#### Four\n###### Six\n####### Seven\n#NoSpace\n#   Spaced\n", true);
-    std::vector<std::pair<std::string, int32_t>> got;
-    for (const auto& block : document.blocks) got.emplace_back(WideToUtf8(block.text), block.level);
-    EXPECT_EQ(got, (std::vector<std::pair<std::string, int32_t>>{
-                       {"One", 1}, {"Three", 3}, {"Four", 3}, {"Six", 3}, {"####### Seven", 0}, {"#NoSpace", 0}, {"Spaced", 1}}));
-}
-
-TEST(Markdown, ListItemsAndDroppedMarkers) {
-    Document document = ReadText("- dash\n* **star** `code`\n-   spaced\n-nospace\n1. numbered\n"
-                                 "__strong__ but *em* and _em_\n",
-                                 true);
-    EXPECT_EQ(Texts(document), (Lines{"dash", "star code", "spaced", "-nospace", "1. numbered", "strong but *em* and _em_"}));
-    std::vector<bool> items;
-    for (const auto& block : document.blocks) items.push_back(block.listItem);
-    EXPECT_EQ(items, (std::vector<bool>{true, true, true, false, false, false}));
-}
-
-TEST(PlainText, BinaryGarbageReadsAsText) {
-    std::string garbage;
-    for (int i = 0; i < 4096; ++i) garbage.push_back(static_cast<char>((i * 131 + 7) & 0xFF));
-    Document document = ReadText(garbage);
-    EXPECT_FALSE(document.blocks.empty());
-    for (const auto& block : document.blocks) EXPECT_EQ(block.text.find(u'\r'), std::u16string::npos);
+TEST(JsonTableReader, DepthRowsAndCellsAreBounded) {
+    const size_t depth = 2000000;  // far deeper than any call stack could follow
+    EXPECT_EQ(JsonRows("[" + std::string(depth, '[') + std::string(depth, ']') + "]").at(0).at(0).size(), 2 * depth - 2);
+    EXPECT_EQ(JsonError("[" + std::string(depth, '{')), kDamaged);
+    EXPECT_EQ(JsonError("{\"a\":" + std::string(depth, '{')), kNoList);
+    EXPECT_EQ(JsonError("[" + Repeat("0,", 4000000) + "0]"), kTooLarge);
+    // A row of more than 1,048,576 items keeps the first 1,048,576.
+    Rows rows = JsonRows("[[" + Repeat("1,", 0x100004) + "1], [2]]");
+    EXPECT_EQ(rows.at(0).size(), 0x100000u);
+    EXPECT_EQ(rows.at(1), std::vector<std::u16string>{u"2"});
+    // Padding counts: after an object of 5,000 keys, 4,000 rows of 5,000 cells each.
+    std::string keys;
+    for (int i = 0; i < 5000; ++i) keys += "\"k" + std::to_string(i) + "\":0,";
+    EXPECT_EQ(JsonError("[{" + keys + "\"z\":0}" + Repeat(",{\"z\":1}", 4000) + "]"), kTooLarge);
 }
