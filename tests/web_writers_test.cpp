@@ -41,10 +41,9 @@ TEST(MarkdownWriter, EscapesBlockStartersAndFencesPreformattedText) {
               "## Sheet 1\n\n| a\\|b | c |\n| --- | --- |\n| two lines |  |\n\n");
     // The fence is longer than any run of backquotes opening a line, so the text cannot end it.
     TempDir folder;
-    WriteMarkdown(Doc({{u"# not a heading"}, {u"```"}, {u"  ````  inner"}, {u"\tend"}}, {}, true),
-                  folder.File("code.md"));
+    WriteMarkdown(Doc({{u"# not a heading"}, {u"```"}, {u"  ````"}, {u"\tend"}}, {}, true), folder.File("code.md"));
     EXPECT_EQ(RunCommand("pandoc -t plain " + ShellQuote(folder.File("code.md"))).output,
-              "    # not a heading\n    ```\n      ````  inner\n        end\n");
+              "    # not a heading\n    ```\n      ````\n        end\n");
 }
 
 TEST(TextWriter, LinesBulletsBreaksAndTables) {
