@@ -1,81 +1,63 @@
-// Builds a Document from arbitrary bytes, for the writers' fuzz harness and the tests
-// that check random documents: blocks of any level and flags, tables of any shape and
-// text of any UTF-16 units (lone surrogates, control characters, markup and separator
-// characters made likely). Sizes are capped so one input stays quick to write.
+// Builds a Document from arbitrary bytes for the writers' fuzz harnesses and the random-document
+// test: any levels and flags, ragged tables, a title, and texts of any UTF-16 units with markup
+// and separator characters made likely. Byte 0 bit 0 is `preformatted`; then each item starts
+// with a kind byte (% 8): 0-4 a block (flags: bit 0 list item, bit 1 break; a signed level byte
+// / 16; a text), 5-6 a table (name, row count, each row a cell count and texts), 7 the title.
+// A text is a length n and n units: a byte below 0x80 is a letter, one below 0xC0 picks from
+// kInteresting, and any other is followed by a little-endian unit.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
 
 #include "convert/documents/document.h"
 
 namespace fuzzing {
 
-constexpr size_t kMaxTextUnits = 48;   // per block, cell or name
-constexpr size_t kMaxRows = 12;
-constexpr size_t kMaxCells = 9;
-constexpr size_t kMaxItems = 64;       // blocks and tables together
-
-class ByteSource {
-public:
-    ByteSource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool Empty() const { return at_ >= size_; }
-    uint8_t Next() { return Empty() ? 0 : data_[at_++]; }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
-};
-
-// Characters that every writer treats specially, so that random input meets them often.
 inline constexpr char16_t kInteresting[] =
-    u" \t\n\r\"&<>'\\{}[]:*?/,;.-+0123456789eExXnN\u0001\u001F\u00e9\u20ac\uFFFE\uFFFF\xD800\xDC00";
-
-inline std::u16string TextFrom(ByteSource& bytes) {
-    size_t length = bytes.Next() % (kMaxTextUnits + 1);
-    std::u16string text;
-    for (size_t i = 0; i < length && !bytes.Empty(); ++i) {
-        uint8_t pick = bytes.Next();
-        constexpr size_t kChoices = sizeof(kInteresting) / sizeof(char16_t) - 1;
-        if (pick < 0xC0) {
-            text.push_back(pick < 0x80 ? static_cast<char16_t>(u'a' + pick % 26) : kInteresting[pick % kChoices]);
-        } else {
-            uint16_t low = bytes.Next();
-            uint16_t high = bytes.Next();
-            text.push_back(static_cast<char16_t>(low | (high << 8)));  // any unit, surrogates included
-        }
-    }
-    return text;
-}
+    u" \t\n\r\"&<>'\\{}[]()%:*?/,;.-+#|`0123456789eExXnN\u0001\u001F\u00e9\u20ac\u2014\uFFFE\uFFFF\xD800\xDC00";
+constexpr uint8_t kRowChoices = 9, kCellChoices = 7;  // small tables keep one input quick to write
 
 inline Document DocumentFromBytes(const uint8_t* data, size_t size) {
-    ByteSource bytes(data, size);
+    size_t at = 0;
+    auto next = [&]() -> uint8_t { return at < size ? data[at++] : 0; };
+    auto text = [&] {
+        std::u16string out(next(), u'a');
+        for (auto& unit : out) {
+            uint8_t pick = next(), low = pick >= 0xC0 ? next() : 0;
+            unit = pick < 0x80   ? char16_t(u'a' + pick % 26)
+                   : pick < 0xC0 ? kInteresting[pick % (std::size(kInteresting) - 1)]
+                                 : char16_t(low | next() << 8);
+        }
+        return out;
+    };
     Document document;
-    document.preformatted = (bytes.Next() & 1) != 0;
-    for (size_t item = 0; item < kMaxItems && !bytes.Empty(); ++item) {
-        uint8_t kind = bytes.Next();
-        if (kind % 4 != 3) {
-            Block block;
-            uint8_t shape = bytes.Next();
-            block.level = static_cast<int8_t>(bytes.Next()) / 16;  // -8 to 7: beyond what readers store
-            block.listItem = (shape & 1) != 0;
-            block.breakBefore = (shape & 2) != 0;
-            block.text = TextFrom(bytes);
-            document.blocks.push_back(std::move(block));
+    document.preformatted = next() & 1;
+    while (at < size) {
+        uint8_t kind = next() % 8, flags = kind < 5 ? next() : 0;
+        if (kind < 5) {
+            int32_t level = static_cast<int8_t>(next()) / 16;  // -8 to 7: beyond the levels readers make
+            document.blocks.push_back({text(), level, (flags & 1) != 0, (flags & 2) != 0});
+        } else if (kind < 7) {
+            Table& table = document.tables.emplace_back(Table{text(), {}});
+            for (uint8_t rows = next() % kRowChoices; rows > 0 && at < size; --rows)
+                for (auto& cell : table.rows.emplace_back(next() % kCellChoices)) cell = text();
         } else {
-            Table table;
-            table.name = TextFrom(bytes);
-            size_t rows = bytes.Next() % (kMaxRows + 1);
-            for (size_t r = 0; r < rows && !bytes.Empty(); ++r) {
-                std::vector<std::u16string> row(bytes.Next() % (kMaxCells + 1));
-                for (auto& cell : row) cell = TextFrom(bytes);
-                table.rows.push_back(std::move(row));
-            }
-            document.tables.push_back(std::move(table));
+            document.title = text();
         }
     }
     return document;
+}
+
+// Where a harness writes: a file in a private folder removed at exit (a plain array outlives
+// every static destructor).
+inline std::string ScratchFile() {
+    static char folder[] = "/tmp/quillaven-fuzz-XXXXXX";
+    static const bool made = ::mkdtemp(folder) && std::atexit([] { ::rmdir(folder); }) == 0;
+    if (!made) ::abort();
+    return std::string(folder) + "/out";
 }
 
 }  // namespace fuzzing

@@ -1,407 +1,288 @@
+// PDF: the file builder's exact cross-reference table, the standard fonts' text and widths,
+// and the document layout, read back through qpdf and poppler's tools.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
-#include <cstdlib>
-#include <random>
 #include <regex>
-#include <sstream>
 
 #include "convert/core/errors.h"
 #include "convert/core/text.h"
 #include "convert/documents/writers.h"
 #include "convert/pdf/pdf_layout.h"
 #include "convert/pdf/pdf_text.h"
-#include "support/pdf_probe.h"
-#include "support/test_support.h"
+#include "support/document_support.h"
+#include "support/package_checks.h"
 
 using namespace testing_support;
 
 namespace {
 
-Block Para(std::u16string text, int32_t level = 0, bool listItem = false, bool breakBefore = false) {
-    return Block{std::move(text), level, listItem, breakBefore};
+constexpr size_t npos = std::string::npos;
+
+std::string Tool(const std::string& command, const std::string& pdf) {
+    CommandResult run = RunCommand(command + " " + ShellQuote(pdf) + (command.starts_with("pdftotext") ? " -" : ""));
+    EXPECT_EQ(run.exitCode, 0) << command << ": " << run.output;
+    return run.output;
+}
+std::string Info(const std::string& pdf, const std::string& field) {
+    std::smatch m;
+    std::string info = Tool("pdfinfo", pdf);
+    return std::regex_search(info, m, std::regex("\n" + field + ": *([^\n]*)")) ? m[1].str() : "";
 }
 
-// One text-showing operator of a content stream, read back.
-struct Shown {
-    size_t page = 0;
-    int font = 0;
-    double size = 0, x = 0, y = 0;
-    std::string text;  // WinAnsi bytes, escapes undone
-};
+// The words pdftotext finds, with their boxes in points (y from the top).
+struct Word { int page; double xMin, xMax, yMax; std::string text; };
+std::vector<Word> Words(const std::string& pdf) {
+    std::string out = Tool("pdftotext -bbox -enc UTF-8", pdf);
+    static const std::regex item("<page |<word xMin=\"([\\d.]+)\" yMin=\"[-\\d.]+\" xMax=\"([\\d.]+)\" "
+                                 "yMax=\"([\\d.]+)\">([^<]*)<");
+    std::vector<Word> words;
+    int page = 0;
+    for (std::sregex_iterator it(out.begin(), out.end(), item), end; it != end; ++it) {
+        const std::smatch& m = *it;
+        if (m[1].matched) words.push_back({page, std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), m[4]});
+        else ++page;
+    }
+    return words;
+}
 
-std::vector<Shown> ShownText(const PdfFile& file) {
-    static const std::regex op("BT /F(\\d) ([\\d.]+) Tf ([\\d.-]+) ([\\d.-]+) Td \\((.*)\\) Tj ET\n");
-    static const std::regex escape("\\\\([0-7]{3}|.)");
+PdfFile Lay(const Document& document) {
+    ConvertContext context;
+    return LayoutPdf(document, kA4Page, context);
+}
+
+// The text operators of the laid-out pages but the page numbers (the only 8-point texts).
+struct Shown { size_t page; int font; double size, x, y; std::string text; };  // text as written, escaped
+std::vector<Shown> Body(const Document& document) {
+    PdfFile file = Lay(document);
+    static const std::regex op("BT /F(\\d) ([\\d.]+) Tf ([\\d.]+) ([\\d.]+) Td \\((.*)\\) Tj ET\n");
     std::vector<Shown> shown;
     for (size_t p = 0; p < file.Pages().size(); ++p) {
         const std::string& content = file.Pages()[p].content;
         for (std::sregex_iterator it(content.begin(), content.end(), op), end; it != end; ++it) {
             const std::smatch& m = *it;
-            Shown item{p, std::stoi(m[1]), std::stod(m[2]), std::stod(m[3]), std::stod(m[4]), {}};
-            std::string raw = m[5];
-            size_t copied = 0;
-            for (std::sregex_iterator e(raw.begin(), raw.end(), escape), none; e != none; ++e) {
-                item.text.append(raw, copied, static_cast<size_t>(e->position()) - copied);
-                std::string code = (*e)[1];
-                item.text.push_back(code.size() == 3 ? static_cast<char>(std::stoi(code, nullptr, 8)) : code[0]);
-                copied = static_cast<size_t>(e->position() + e->length());
-            }
-            item.text.append(raw, copied);
-            shown.push_back(std::move(item));
+            if (m[2] != "8.00")
+                shown.push_back({p, std::stoi(m[1]), std::stod(m[2]), std::stod(m[3]), std::stod(m[4]), m[5]});
         }
     }
     return shown;
 }
 
-// The shown texts other than page numbers (which are the only 8-point texts).
-std::vector<Shown> BodyText(const PdfFile& file) {
-    std::vector<Shown> body;
-    for (auto& item : ShownText(file))
-        if (item.size != 8) body.push_back(item);
-    return body;
-}
-
-PdfFile Lay(const Document& document, PdfPageSize size = kA4Page) {
-    ConvertContext context;
-    return LayoutPdf(document, size, context);
-}
-
-std::string SavePdf(const Document& document, const TempDir& dir, const std::string& name,
-                    PdfPageSize size = kA4Page) {
-    std::string path = dir.File(name);
-    Lay(document, size).Save(path);
-    return path;
-}
-
 }  // namespace
 
-TEST(PdfLayout, EmptyDocumentIsOneNumberedPage) {
+TEST(PdfFile, ExactCrossReferenceAndAJpegPassedThrough) {
     REQUIRE_TOOL("qpdf");
-    TempDir dir;
-    std::string pdf = SavePdf(Document{}, dir, "empty.pdf");
-    EXPECT_EQ(QpdfProblems(pdf), "");
-    EXPECT_EQ(PdfInfoField(pdf, "Pages"), "1");
-    std::vector<PdfWord> words = ProbeWords(pdf);
-    ASSERT_EQ(words.size(), 1u);
-    EXPECT_EQ(words[0].text, "1");
+    PdfFile file;
+    size_t image = file.AddImage(ReadFile(DataPath("pdf/red-8x8.jpg")), 8, 8);
+    size_t first = file.NewPage(595.28, 841.89), second = file.NewPage(100, 50);
+    file.PutText(first, PdfFont::kHelvetica, 11, 56, 700, "one");
+    file.PutImage(second, image, 0, 0, 100, 50);
+    file.PutImage(second, image, 10, 10, 5, 5);  // drawn twice, listed once in the resources
+    file.PutImage(second, 1, 0, 0, 1, 1);         // there is no image 1: nothing may refer to it
+    std::string pdf = file.Serialize();
+    // 1 catalogue, 2 page tree, 3-5 fonts, 6 the image, then page and content of each page.
+    EXPECT_EQ(pdf.rfind("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n", 0), 0u);
+    EXPECT_NE(pdf.find("/Count 2 /Kids [7 0 R 9 0 R ]"), npos);
+    EXPECT_NE(pdf.find("/XObject << /Im0 6 0 R >> >> /Contents 10 0 R"), npos);
+    // Every entry, 20 bytes long, holds the offset of its object's "n 0 obj" line.
+    size_t xref = pdf.find("\nxref\n") + 1;
+    std::string table = "xref\n0 11\n0000000000 65535 f \n";
+    for (int number = 1; number < 11; ++number)
+        table += FormatText("%010zu 00000 n \n", pdf.find("\n" + std::to_string(number) + " 0 obj\n") + 1);
+    EXPECT_EQ(pdf.substr(xref), table + "trailer\n<< /Size 11 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) +
+                                    "\n%%EOF\n");
+
+    TempDir folder;
+    std::string saved = folder.File("image.pdf");
+    file.Save(saved);
+    EXPECT_NE(Tool("qpdf --check", saved).find("No syntax or stream encoding errors"), npos);
+    EXPECT_NE(Tool("pdfimages -list", saved).find("2     0 image       8     8  rgb     3   8  jpeg"), npos);
+    // Saving never replaces a file.
+    WriteFile(folder.File("taken.pdf"), "mine");
+    EXPECT_EQ(ErrorOf([&] { file.Save(folder.File("taken.pdf")); }), "Couldn't create the PDF file");
+    EXPECT_EQ(ReadFile(folder.File("taken.pdf")), "mine");
+    EXPECT_EQ(ErrorOf([&] { file.Save(folder.File("missing/out.pdf")); }), "Couldn't create the PDF file");
 }
 
-// The locale decides the paper; a locale with a decimal comma must not leak into the file.
-class PdfLocale : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        locales_ = new TempDir;
-        for (const char* name : {"en_US", "de_DE"}) {
-            std::string command = "localedef -i " + std::string(name) + " -f UTF-8 " +
-                                  ShellQuote(locales_->File(std::string(name) + ".UTF-8"));
-            built_ = RunCommand(command).exitCode == 0 && built_;
-        }
-    }
-    static void TearDownTestSuite() {
-        delete locales_;
-        locales_ = nullptr;
-    }
-    // Runs the writer tool with only the given locale variables and returns pdfinfo's page size.
-    std::string PageSizeUnder(const std::string& variables) {
-        std::string out = dir_.File("out" + std::to_string(++runs_) + ".pdf");
-        // glibc keeps a copy of LOCPATH that it never frees; only tests set LOCPATH, so
-        // a sanitizer build's leak check is switched off for this child.
-        CommandResult run = RunCommand("env -i ASAN_OPTIONS=detect_leaks=0 LOCPATH=" + ShellQuote(locales_->path()) +
-                                       " " + variables + " " +
-                                       ShellQuote(QUILL_TOOL_pdf_locale_writer) + " " + ShellQuote(out));
-        EXPECT_EQ(run.exitCode, 0) << run.output;
-        std::string bytes = ReadFile(out);
-        EXPECT_NE(bytes.find("/MediaBox [0 0 "), std::string::npos);
-        EXPECT_EQ(bytes.find(','), std::string::npos) << "a decimal comma reached the file";
-        EXPECT_EQ(QpdfProblems(out), "");
-        return PdfInfoField(out, "Page size");
-    }
-    static TempDir* locales_;
-    static bool built_;
-    TempDir dir_;
-    int runs_ = 0;
-};
-TempDir* PdfLocale::locales_ = nullptr;
-bool PdfLocale::built_ = true;
-
-TEST_F(PdfLocale, UsMeasurementGivesLetterAndMetricGivesA4) {
-    REQUIRE_TOOL("localedef");
-    REQUIRE_TOOL("qpdf");
-    ASSERT_TRUE(built_) << "localedef could not build en_US and de_DE";
-    EXPECT_DOUBLE_EQ(PageSizeForMeasurement(2).width, 612);  // glibc: 2 is US, 1 metric
-    EXPECT_DOUBLE_EQ(PageSizeForMeasurement(1).width, 595.28);
-    EXPECT_EQ(PageSizeUnder("LC_ALL=en_US.UTF-8"), "612 x 792 pts (letter)");
-    EXPECT_EQ(PageSizeUnder("LC_ALL=de_DE.UTF-8"), "595.28 x 841.89 pts (A4)");
-    // LC_MEASUREMENT alone decides over LANG; LANG alone decides when nothing else is set.
-    EXPECT_EQ(PageSizeUnder("LANG=de_DE.UTF-8 LC_MEASUREMENT=en_US.UTF-8"), "612 x 792 pts (letter)");
-    EXPECT_EQ(PageSizeUnder("LANG=en_US.UTF-8"), "612 x 792 pts (letter)");
-    EXPECT_EQ(PageSizeUnder("LC_ALL=C"), "595.28 x 841.89 pts (A4)");
-    EXPECT_EQ(PageSizeUnder("LC_ALL=xx_XX.UTF-8"), "595.28 x 841.89 pts (A4)");  // not installed
-}
-
-TEST(PdfLayout, LongDocumentsPaginateWithNumberedPages) {
+TEST(PdfText, WinAnsiTextEscapesAndWidthsMatchWhatAViewerReads) {
     REQUIRE_TOOL("pdftotext");
-    TempDir dir;
-    Document document;
-    for (int i = 1; i <= 200; ++i) document.blocks.push_back(Para(u"Paragraph " + Utf8ToWide(std::to_string(i))));
-    std::string pdf = SavePdf(document, dir, "long.pdf");
-    // A single-line paragraph takes 11 x 1.42 + 11 x 0.4 = 20.02 points; the first line
-    // of a page sits 15.62 below 785.89 and the last must stay above the 56-point margin:
-    // 36 paragraphs per page, so 200 paragraphs fill 6 pages.
-    EXPECT_EQ(PdfInfoField(pdf, "Pages"), "6");
-    EXPECT_EQ(PdfText(pdf, 2, 2).rfind("Paragraph 37\n", 0), 0u) << PdfText(pdf, 2, 2);
-    EXPECT_NE(PdfText(pdf, 6, 6).find("Paragraph 200\n"), std::string::npos);
-
-    std::vector<PdfWord> words = ProbeWords(pdf);
-    for (int page = 1; page <= 6; ++page) {
-        int numbers = 0;
-        for (const auto& word : words) {
-            if (word.page != page || word.text != std::to_string(page) || word.yMax < 841.89 - 30) continue;
-            ++numbers;
-            EXPECT_NEAR((word.xMin + word.xMax) / 2, 595.28 / 2, 0.01);
+    // A CJK character, an emoji (one character) and a lone surrogate each become "?";
+    // U+0001 and U+0085 are dropped.
+    EXPECT_EQ(ToWinAnsi(u"\u00e9\u20ac\u201c\u201d\u2014\u2022 \u4e2d\U0001F600\xD800x\u0001\u0085\ta\nb"),
+              "\xE9\x80\x93\x94\x97\x95 ???x\ta\nb");
+    PdfFile file;
+    file.PutText(file.NewPage(612, 792), PdfFont::kHelveticaBold, 13, 56, 700.456, "a(b)c\\\x80");
+    EXPECT_EQ(file.Pages()[0].content, "BT /F2 13.00 Tf 56.00 700.46 Td (a\\(b\\)c\\\\\\200) Tj ET\n");
+    // Then every printable WinAnsi character alone in both proportional fonts: poppler's own
+    // copy of the core-font metrics must give the same advance.
+    std::vector<std::pair<char, PdfFont>> drawn;
+    for (PdfFont font : {PdfFont::kHelvetica, PdfFont::kHelveticaBold}) {
+        for (int code = 33; code <= 255; ++code) {
+            // No glyph at 0x7F, 0x81, 0x8D, 0x8F, 0x90, 0x9D; 0xA0 and 0xAD are drawn as space and hyphen.
+            if (std::string_view("\x7F\x81\x8D\x8F\x90\x9D\xA0\xAD").find(char(code)) != npos) continue;
+            size_t slot = drawn.size() % 13;  // 13 lines, 150 points apart, on a page
+            if (slot == 0) file.NewPage(300, 2000);
+            drawn.emplace_back(char(code), font);
+            file.PutText(file.Pages().size() - 1, font, 100, 10, 1980 - 150 * double(slot), {&drawn.back().first, 1});
         }
-        EXPECT_EQ(numbers, 1) << "page " << page;
+    }
+    TempDir folder;
+    file.Save(folder.File("widths.pdf"));
+    std::vector<Word> words = Words(folder.File("widths.pdf"));
+    ASSERT_EQ(words.size(), drawn.size() + 1);
+    EXPECT_EQ(words[0].text, "a(b)c\\\u20ac");
+    for (size_t i = 0; i < drawn.size(); ++i)
+        EXPECT_NEAR(words[i + 1].xMax - words[i + 1].xMin, TextWidth({&drawn[i].first, 1}, drawn[i].second, 100), 0.01)
+            << "code " << int(uint8_t(drawn[i].first)) << " font " << int(drawn[i].second);
+}
+
+// The paper follows the user's locale; a locale with a decimal comma must not reach the file.
+TEST(PdfWriter, PageSizeFollowsTheLocaleMeasurement) {
+    REQUIRE_TOOL("localedef");
+    TempDir locales, folder;
+    for (std::string name : {"en_US", "de_DE"})
+        ASSERT_EQ(RunCommand("localedef -i " + name + " -f UTF-8 " + locales.File(name + ".UTF-8")).exitCode, 0);
+    const std::pair<const char*, const char*> cases[] = {
+        {"LC_ALL=en_US.UTF-8", "612 x 792 pts (letter)"},
+        {"LC_ALL=de_DE.UTF-8", "595.28 x 841.89 pts (A4)"},
+        {"LANG=de_DE.UTF-8 LC_MEASUREMENT=en_US.UTF-8", "612 x 792 pts (letter)"},
+        {"LANG=en_US.UTF-8", "612 x 792 pts (letter)"},
+        {"LC_ALL=C", "595.28 x 841.89 pts (A4)"},
+        {"LC_ALL=xx_XX.UTF-8", "595.28 x 841.89 pts (A4)"},  // not installed
+    };
+    for (const auto& [variables, size] : cases) {
+        std::string pdf = folder.File(std::string(variables).substr(0, 10) + ".pdf");
+        // glibc keeps a copy of LOCPATH that it never frees: no leak check in sanitizer builds.
+        CommandResult run = RunCommand("env -i ASAN_OPTIONS=detect_leaks=0 LOCPATH=" + locales.path() + " " +
+                                       variables + " " + QUILL_TOOL_pdf_locale_writer + " " + pdf);
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_EQ(Info(pdf, "Page size"), size) << variables;
+        EXPECT_EQ(ReadFile(pdf).find(','), npos) << "a decimal comma under " << variables;
     }
 }
 
-TEST(PdfLayout, PageBreaksNeverMakeAnEmptyPage) {
+TEST(PdfWriter, PagesAreFilledAndNumberedAtTheFoot) {
+    REQUIRE_TOOL("pdftotext");
+    TempDir folder;
+    Lay(Document{}).Save(folder.File("empty.pdf"));
+    EXPECT_EQ(Tool("pdftotext", folder.File("empty.pdf")), "1\n\n\f");
     Document document;
-    document.blocks.push_back(Para(u"First", 0, false, true));  // already on a fresh page
-    document.blocks.push_back(Para(u"Second", 0, false, true));
-    document.blocks.push_back(Para(u"Third"));
-    PdfFile file = Lay(document);
-    ASSERT_EQ(file.Pages().size(), 2u);
-    auto body = BodyText(file);
-    ASSERT_EQ(body.size(), 3u);
-    EXPECT_EQ(body[0].page, 0u);
-    EXPECT_EQ(body[1].page, 1u);
-    EXPECT_EQ(body[2].page, 1u);
-    EXPECT_NEAR(body[1].y, 841.89 - 56 - 15.62, 0.011);  // top of the new page
+    for (int i = 1; i <= 200; ++i) document.blocks.push_back({u"Paragraph " + Utf8ToWide(std::to_string(i))});
+    std::string pdf = folder.File("long.pdf");
+    Lay(document).Save(pdf);
+    // A one-line paragraph takes 11 x 1.42 + 11 x 0.4 = 20.02 points; the first line sits
+    // 15.62 below 785.89 and the last must stay above the 56-point margin: 36 a page.
+    EXPECT_EQ(Info(pdf, "Pages"), "6");
+    EXPECT_EQ(Tool("pdftotext -enc UTF-8 -f 2 -l 2", pdf).substr(0, 13), "Paragraph 37\n");
+    int numbers = 0;
+    for (const auto& word : Words(pdf)) {
+        if (word.yMax < 841.89 - 30) continue;
+        EXPECT_EQ(word.text, std::to_string(word.page));
+        EXPECT_NEAR((word.xMin + word.xMax) / 2, 595.28 / 2, 0.01);
+        ++numbers;
+    }
+    EXPECT_EQ(numbers, 6);
 }
 
-TEST(PdfLayout, HeadingsGetSpaceAboveExceptAtTheTopOfAPage) {
-    Document document;
-    document.blocks.push_back(Para(u"Top", 1));
-    document.blocks.push_back(Para(u"Body"));
-    document.blocks.push_back(Para(u"Section", 2));
-    document.blocks.push_back(Para(u"Small", 3));
-    document.blocks.push_back(Para(u"Deep", 9));  // clamped to level 3
-    // 28 fillers end page 1 at y = 69.03; the heading's 11.2 above would still leave
-    // room, but its line of 22.72 does not fit, so it moves to the next page.
-    for (int i = 0; i < 28; ++i) document.blocks.push_back(Para(u"filler"));
-    document.blocks.push_back(Para(u"Next page", 2));
-    auto body = BodyText(Lay(document));
-    ASSERT_EQ(body.size(), 34u);
-    EXPECT_EQ(body[32].page, 0u);
-    EXPECT_EQ(body[0].font, 2);
-    EXPECT_DOUBLE_EQ(body[0].size, 22);
-    EXPECT_NEAR(body[0].y, 785.89 - 31.24, 0.011);
-    EXPECT_NEAR(body[1].y, body[0].y - 5.5 - 15.62, 0.011);          // 22 x 0.25 after the heading
-    EXPECT_NEAR(body[2].y, body[1].y - 4.4 - 11.2 - 22.72, 0.011);   // 11 x 0.4 after, 16 x 0.7 before
+TEST(PdfWriter, BreaksAndHeadingsMoveToTheNextPageWithoutEmptyPages) {
+    // 28 fillers end page 1 at y = 69.03: a heading's 11.2 above would fit, its 22.72 line not.
+    Document document = Doc({{u"Top", 1, false, true}, {u"Body"}, {u"Section", 2}, {u"Small", 3}, {u"Deep", 9}});
+    document.blocks.resize(document.blocks.size() + 28, {u"filler"});
+    document.blocks.push_back({u"Next page", 2});
+    document.blocks.push_back({u"Broken", 0, false, true});
+    auto body = Body(document);
+    ASSERT_EQ(body.size(), 35u);
+    EXPECT_EQ(std::pair(body[0].font, body[0].size), std::pair(2, 22.0));  // Helvetica-Bold
+    EXPECT_NEAR(body[0].y, 785.89 - 31.24, 0.011);                 // a break on a fresh page adds none
+    EXPECT_NEAR(body[1].y, body[0].y - 5.5 - 15.62, 0.011);         // 22 x 0.25 after the heading
+    EXPECT_NEAR(body[2].y, body[1].y - 4.4 - 11.2 - 22.72, 0.011);  // 11 x 0.4 after, 16 x 0.7 before
     EXPECT_NEAR(body[3].y, body[2].y - 4.0 - 9.1 - 18.46, 0.011);
-    EXPECT_DOUBLE_EQ(body[4].size, 13);
-    const Shown& last = body.back();
-    EXPECT_EQ(last.text, "Next page");
-    EXPECT_EQ(last.page, 1u);
-    EXPECT_NEAR(last.y, 785.89 - 22.72, 0.011);  // no space above at the top of a page
+    EXPECT_EQ(body[4].size, 13);  // clamped to level 3
+    EXPECT_EQ(std::to_string(body[32].page) + std::to_string(body[33].page) + std::to_string(body[34].page), "012");
+    EXPECT_NEAR(body[33].y, 785.89 - 22.72, 0.011);  // no space above at the top of a page
 }
 
-TEST(PdfLayout, ListItemsHaveABulletAndAnIndentedHangingText) {
-    Document document;
-    std::u16string longItem;
-    for (int i = 0; i < 30; ++i) longItem += u"item words ";
-    document.blocks.push_back(Para(longItem, 0, true));
-    auto body = BodyText(Lay(document));
+TEST(PdfWriter, WrapsAtSpacesCutsLongWordsAndHangsListItems) {
+    // Helvetica 10 pt: "word" is 21.67 wide, a space 2.78. Courier 10 pt: 6 a character.
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(WrapLine("    word word word word word", PdfFont::kHelvetica, 10, 60),
+              (Lines{"    word word", "word word", "word"}));  // indentation only on the first line
+    EXPECT_EQ(WrapLine("ab " + std::string(25, 'x'), PdfFont::kCourier, 10, 60),
+              (Lines{"ab", std::string(10, 'x'), std::string(10, 'x'), std::string(5, 'x')}));
+    EXPECT_EQ(WrapLine("WW", PdfFont::kHelvetica, 100, 10), (Lines{"W", "W"}));  // wider than the line: one each
+    EXPECT_EQ(WrapLine("xxxxxxxxxx" + std::string(20, ' '), PdfFont::kCourier, 10, 60).size(), 1u);
+
+    std::u16string words;
+    for (int i = 0; i < 30; ++i) words += u"item words ";
+    auto body = Body(Doc({{words, 0, true}}));
     ASSERT_GE(body.size(), 3u);
-    EXPECT_EQ(body[0].text, "\x95");
-    EXPECT_DOUBLE_EQ(body[0].x, 58);
-    EXPECT_DOUBLE_EQ(body[1].x, 70);
-    EXPECT_DOUBLE_EQ(body[1].y, body[0].y);
-    for (size_t i = 2; i < body.size(); ++i) {
-        EXPECT_DOUBLE_EQ(body[i].x, 70) << "continuation lines hang under the text";
-        EXPECT_NE(body[i].text, "\x95");
+    EXPECT_EQ(body[0].text + " " + std::to_string(body[0].x), "\\225 58.000000");  // the bullet
+    EXPECT_EQ(body[1].y, body[0].y);
+    for (size_t i = 1; i < body.size(); ++i) {
+        EXPECT_EQ(body[i].x, 70) << "continuation lines hang under the text";
         EXPECT_LE(TextWidth(body[i].text, PdfFont::kHelvetica, 11), 595.28 - 112 - 14);
     }
 }
 
-TEST(PdfLayout, WrapKeepsIndentationOnlyOnTheFirstLineAndCutsLongWords) {
-    // Helvetica 10 pt: "word" is 21.67 wide, a space 2.78.
-    auto lines = WrapLine("    word word word word word", PdfFont::kHelvetica, 10, 60);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "    word word");
-    EXPECT_EQ(lines[1], "word word");
-    EXPECT_EQ(lines[2], "word");
-
-    EXPECT_EQ(WrapLine("", PdfFont::kHelvetica, 10, 60), std::vector<std::string>{""});
-    EXPECT_EQ(WrapLine("   ", PdfFont::kHelvetica, 10, 60), std::vector<std::string>{"   "});
-
-    // Courier 10 pt is 6 points a character: 25 characters at width 60 make 10 + 10 + 5.
-    auto cut = WrapLine("ab " + std::string(25, 'x'), PdfFont::kCourier, 10, 60);
-    ASSERT_EQ(cut.size(), 4u);
-    EXPECT_EQ(cut[0], "ab");
-    EXPECT_EQ(cut[1], std::string(10, 'x'));
-    EXPECT_EQ(cut[3], std::string(5, 'x'));
-
-    // A character wider than the whole width still makes progress, one per line.
-    EXPECT_EQ(WrapLine("WW", PdfFont::kHelvetica, 100, 10).size(), 2u);
-    // Spaces that overflow at the end of a line add no empty line.
-    EXPECT_EQ(WrapLine("xxxxxxxxxx" + std::string(20, ' '), PdfFont::kCourier, 10, 60).size(), 1u);
-}
-
-TEST(PdfLayout, LongWordsAndWideCharactersStayInsideTheMargins) {
+TEST(PdfWriter, TextComesBackWithItsWinAnsiCharactersAndWithinTheMargins) {
     REQUIRE_TOOL("pdftotext");
-    TempDir dir;
-    Document document;
-    std::u16string word(400, u'm');
-    std::u16string dashes(80, u'\u2014');
-    document.blocks.push_back(Para(word));
-    document.blocks.push_back(Para(dashes));
-    std::string pdf = SavePdf(document, dir, "wide.pdf");
-    std::string joinedM, joinedDashes;
-    for (const auto& w : ProbeWords(pdf)) {
-        if (w.text == "1") continue;
-        EXPECT_GE(w.xMin, 56 - 0.01);
-        EXPECT_LE(w.xMax, 595.28 - 56 + 0.01) << w.text;
-        (w.text[0] == 'm' ? joinedM : joinedDashes) += w.text;
+    TempDir folder;
+    std::u16string text = u"Caf\u00e9 (menu) costs 5\u20ac \u2014 \u201cquoted\u201d \u2018x\u2019 back\\slash";
+    std::string pdf = folder.File("text.pdf");
+    Lay(Doc({{text + u" \u4e2d"}, {u"line one\nline two"}, {std::u16string(400, u'm')},
+             {std::u16string(80, u'\u2014')}})).Save(pdf);
+    std::string read = Tool("pdftotext -enc UTF-8", pdf);
+    EXPECT_EQ(read.find(WideToUtf8(text) + " ?\nline one\nline two\n"), 0u) << read;
+    std::string ms, dashes, other;
+    for (const auto& word : Words(pdf)) {
+        EXPECT_GE(word.xMin, 56 - 0.01);
+        EXPECT_LE(word.xMax, 595.28 - 56 + 0.01) << word.text;
+        (word.text[0] == 'm' ? ms : word.text.starts_with("\u2014\u2014") ? dashes : other) += word.text;
     }
-    EXPECT_EQ(joinedM, std::string(400, 'm'));
-    EXPECT_EQ(Utf8ToWide(joinedDashes), dashes);
+    EXPECT_EQ(ms, std::string(400, 'm'));
+    EXPECT_EQ(Utf8ToWide(dashes), std::u16string(80, u'\u2014'));
 }
 
-TEST(PdfLayout, TextRoundTripsThroughWinAnsi) {
+TEST(PdfWriter, PreformattedTextAndTablesAreCourierLines) {
     REQUIRE_TOOL("pdftotext");
-    TempDir dir;
-    Document document;
-    document.blocks.push_back(Para(u"Caf\u00e9 (menu) costs 5\u20ac \u2014 \u201cquoted\u201d \u2018x\u2019 \u4e2d\u6587 back\\slash"));
-    document.blocks.push_back(Para(u"line one\nline two"));
-    std::string text = PdfText(SavePdf(document, dir, "text.pdf"));
-    EXPECT_NE(text.find("Caf\u00e9 (menu) costs 5\u20ac \u2014 \u201cquoted\u201d \u2018x\u2019 ?? back\\slash"), std::string::npos)
-        << text;
-    EXPECT_NE(text.find("line one\nline two"), std::string::npos);
+    auto code = Body(Doc({{u"int main()\n{\n\treturn 0;"}, {u"a\tbc\td"}, {u""}, {u"Title", 1}}, {}, true));
+    ASSERT_EQ(code.size(), 5u);
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(std::pair(code[i].font, code[i].size), std::pair(3, 8.5));
+    EXPECT_EQ(code[2].text + "|" + code[3].text, "    return 0;|a   bc  d");  // tab stops every 4 characters
+    EXPECT_NEAR(code[1].y - code[2].y, 11.05, 0.011);  // 8.5 x 1.3, nothing between lines
+    EXPECT_NEAR(code[2].y - code[3].y, 11.05, 0.011);  // nor after a block
+    EXPECT_NEAR(code[3].y - code[4].y, 11.05 + 15.4 + 31.24, 0.011);  // the empty block keeps its line
+    EXPECT_EQ(code[4].font, 2);  // a heading keeps its font
+
+    // Cells are cut to 28 characters (27 and an ellipsis) and padded to their column plus 2;
+    // a lone table gets no heading.
+    Table table{u"Fruit", {{u"Name", u"Qty", u"Note"}, {u"Apple", u"3"}, {std::u16string(40, u'k'), u"two\nlines"}}};
+    auto lone = Body(Doc({}, {table}));
+    ASSERT_EQ(lone.size(), 3u);
+    EXPECT_EQ(std::pair(lone[0].font, lone[0].x), std::pair(3, 56.0));
+    EXPECT_EQ(lone[0].text + "|" + lone[1].text + "|" + lone[2].text,
+              "Name" + std::string(26, ' ') + "Qty" + std::string(8, ' ') + "Note|Apple" + std::string(25, ' ') + "3|" +
+                  std::string(27, 'k') + "\\205  two lines");
+    // Several start on new pages under their names.
+    Document several = Doc({{u"Intro"}}, {table, {u"Tools", {{u"Key", u"Value"}}}, {u"Cities", {{u"Paris"}}}});
+    TempDir folder;
+    Lay(several).Save(folder.File("tables.pdf"));
+    EXPECT_EQ(Tool("pdftotext -enc UTF-8 -layout", folder.File("tables.pdf")),
+              "Intro\n\n\nFruit\nName                           Qty         Note\nApple                          3\n"
+              "kkkkkkkkkkkkkkkkkkkkkkkkkkk\u2026   two lines\n\n\n\n\n" + std::string(50, ' ') + "1\n\f"
+              "Tools\nKey   Value\n\n\n\n\n              2\n\fCities\nParis\n\n\n\n\n         3\n\f");
 }
 
-TEST(PdfLayout, PreformattedTextIsCourierLineByLineWithTabStops) {
-    Document document;
-    document.preformatted = true;
-    document.blocks.push_back(Para(u"int main()\n{\n\treturn 0;"));
-    document.blocks.push_back(Para(u"a\tbc\td"));
-    document.blocks.push_back(Para(u""));
-    document.blocks.push_back(Para(u"Title", 1));
-    auto body = BodyText(Lay(document));
-    ASSERT_EQ(body.size(), 5u);
-    for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(body[i].font, 3);
-        EXPECT_DOUBLE_EQ(body[i].size, 8.5);
-    }
-    EXPECT_EQ(body[2].text, "    return 0;");
-    EXPECT_EQ(body[3].text, "a   bc  d");
-    EXPECT_NEAR(body[1].y - body[2].y, 11.05, 0.011);  // 8.5 x 1.3, nothing between lines
-    EXPECT_NEAR(body[2].y - body[3].y, 11.05, 0.011);  // nothing after a block either
-    // The empty block keeps its line; the heading keeps its heading font.
-    EXPECT_NEAR(body[3].y - body[4].y, 11.05 + 15.4 + 31.24, 0.011);
-    EXPECT_EQ(body[4].font, 2);
-}
-
-TEST(PdfLayout, TableRowsAreCutPaddedMonospaceText) {
-    Table table;
-    table.rows = {{u"Name", u"Qty", u"Note"},
-                  {u"Apple", u"3"},
-                  {std::u16string(40, u'k'), u"two\nlines", u"last"}};
-    auto rows = MonospaceTableRows(table);
-    ASSERT_EQ(rows.size(), 3u);
-    // Column widths: 28 (the cut cell), 9, 4; two spaces between columns.
-    EXPECT_EQ(rows[0], "Name" + std::string(26, ' ') + "Qty" + std::string(8, ' ') + "Note");
-    EXPECT_EQ(rows[1], "Apple" + std::string(25, ' ') + "3");
-    EXPECT_EQ(rows[2], std::string(27, 'k') + "\x85  two lines  last");
-
-    Document document;
-    document.tables.push_back(table);
-    auto body = BodyText(Lay(document));
-    ASSERT_EQ(body.size(), 3u);
-    for (const auto& row : body) {
-        EXPECT_EQ(row.font, 3);
-        EXPECT_DOUBLE_EQ(row.x, 56);
-    }
-}
-
-TEST(PdfLayout, SeveralTablesStartOnNewPagesUnderTheirNames) {
-    REQUIRE_TOOL("pdftotext");
-    TempDir dir;
-    Document document;
-    document.blocks.push_back(Para(u"Intro"));
-    for (const char16_t* name : {u"Fruit", u"Tools", u"Cities"}) {
-        Table table;
-        table.name = name;
-        table.rows = {{u"Key", u"Value"}, {std::u16string(name) + u" row", u"1"}};
-        document.tables.push_back(table);
-    }
-    std::string pdf = SavePdf(document, dir, "tables.pdf");
-    EXPECT_EQ(PdfInfoField(pdf, "Pages"), "3");
-    EXPECT_EQ(PdfText(pdf, 1, 1).rfind("Intro\n\nFruit\n", 0), 0u) << PdfText(pdf, 1, 1);
-    EXPECT_EQ(PdfText(pdf, 2, 2).rfind("Tools\n", 0), 0u) << PdfText(pdf, 2, 2);
-    EXPECT_EQ(PdfText(pdf, 3, 3).rfind("Cities\n", 0), 0u);
-    auto body = BodyText(Lay(document));
-    EXPECT_EQ(body[1].text, "Fruit");
-    EXPECT_EQ(body[1].font, 2);
-    EXPECT_DOUBLE_EQ(body[1].size, 16);
-
-    Document single;
-    single.tables.push_back(document.tables[0]);
-    EXPECT_EQ(BodyText(Lay(single))[0].text, "Key        Value") << "a lone table gets no heading";
-}
-
-TEST(PdfLayout, CancelStopsBeforeAnyFileAndProgressClimbsEvery128Items) {
-    TempDir dir;
-    Document document;
-    for (int i = 0; i < 300; ++i) document.blocks.push_back(Para(u"x"));
+TEST(PdfWriter, ProgressEvery128ItemsAndCancelLeavesNoFile) {
+    TempDir folder;
+    Document document = Doc(std::vector<Block>(300, {u"x"}));
     std::vector<double> reports;
     ConvertContext context;
     context.progress = [&](double value) { reports.push_back(value); };
-    WritePdf(document, dir.File("ok.pdf"), context);
-    ASSERT_EQ(reports.size(), 3u);  // items 0, 128 and 256
-    EXPECT_DOUBLE_EQ(reports[0], 0.3);
-    EXPECT_NEAR(reports[1], 0.3 + 0.7 * 128 / 300, 1e-12);
-    EXPECT_NEAR(reports[2], 0.3 + 0.7 * 256 / 300, 1e-12);
-
+    WritePdf(document, folder.File("ok.pdf"), context);
+    EXPECT_EQ(reports, (std::vector<double>{0.3, 0.3 + 0.7 * 128 / 300, 0.3 + 0.7 * 256 / 300}));
     std::atomic<bool> cancel{true};
     context.cancel = &cancel;
-    EXPECT_THROW(WritePdf(document, dir.File("cancelled.pdf"), context), Cancelled);
-    EXPECT_FALSE(FileExists(dir.File("cancelled.pdf")));
-}
-
-TEST(PdfLayout, VariedDocumentsAlwaysPassQpdf) {
-    REQUIRE_TOOL("qpdf");
-    TempDir dir;
-    const std::u16string pieces[] = {u"word", u" ", u"  ", u"\n", u"\t", u"(", u")", u"\\", u"\u00e9", u"\u20ac",
-                                     u"\u4e2d", u"\xD83D", u"\U0001F600", u"\u0001", u"\r", u"%", u"endstream"};
-    for (unsigned seed = 1; seed <= 6; ++seed) {
-        std::mt19937 random(seed);
-        Document document;
-        document.preformatted = seed % 3 == 0;
-        int blocks = static_cast<int>(random() % 400);
-        for (int b = 0; b < blocks; ++b) {
-            Block block;
-            int length = static_cast<int>(random() % 60);
-            for (int k = 0; k < length; ++k) block.text += pieces[random() % std::size(pieces)];
-            block.level = static_cast<int32_t>(random() % 6) - 1;
-            block.listItem = random() % 4 == 0;
-            block.breakBefore = random() % 10 == 0;
-            document.blocks.push_back(block);
-        }
-        for (unsigned t = 0; t < seed % 4; ++t) {
-            Table table;
-            table.name = u"T(" + std::u16string(1, static_cast<char16_t>(u'a' + t)) + u")";
-            for (int r = 0; r < static_cast<int>(random() % 30); ++r) {
-                table.rows.emplace_back();
-                for (int c = 0; c < static_cast<int>(random() % 6); ++c)
-                    table.rows.back().push_back(std::u16string(random() % 40, u'c'));
-            }
-            document.tables.push_back(table);
-        }
-        std::string pdf = SavePdf(document, dir, "varied" + std::to_string(seed) + ".pdf",
-                                  seed % 2 ? kA4Page : kLetterPage);
-        EXPECT_EQ(QpdfProblems(pdf), "") << "seed " << seed;
-    }
+    EXPECT_THROW(WritePdf(document, folder.File("cancelled.pdf"), context), Cancelled);
+    EXPECT_EQ(ListFolder(folder.path()), "ok.pdf");
 }

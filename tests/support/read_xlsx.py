@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Prints what openpyxl finds in a workbook, for tests to compare:
-  SHEET <title> freeze=<freeze_panes>
+  SHEET <title> freeze=<the top left cell below and right of frozen panes, or None>
   <cell> <n|s> <bold|plain> <repr(value)>     one line per non-empty cell, row by row
 n is a number (int or float), s a string."""
 import sys
@@ -9,7 +9,9 @@ import openpyxl
 
 book = openpyxl.load_workbook(sys.argv[1])
 for sheet in book.worksheets:
-    print("SHEET %s freeze=%s" % (sheet.title, sheet.freeze_panes))
+    pane = sheet.sheet_view.pane
+    frozen = pane.topLeftCell if pane is not None and pane.state == "frozen" else None
+    print("SHEET %s freeze=%s" % (sheet.title, frozen))
     for row in sheet.iter_rows():
         for cell in row:
             if cell.value is None:

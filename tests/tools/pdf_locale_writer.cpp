@@ -1,6 +1,6 @@
-// Writes a small PDF through WritePdf after taking on the user's locale the way a
-// desktop program does (setlocale(LC_ALL, "")), so a test can run it under chosen
-// LC_* variables: the page size must follow the locale, the numbers in the file must not.
+// Writes a small PDF through WritePdf after taking on the user's locale as a desktop program
+// does (setlocale(LC_ALL, "")), so that a test can run it under chosen LC_* variables: the
+// page size must follow the locale, the numbers in the file must not.
 #include <clocale>
 #include <cstdio>
 
@@ -8,20 +8,13 @@
 #include "convert/documents/writers.h"
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: pdf_locale_writer <output.pdf>\n");
-        return 2;
-    }
+    if (argc != 2) return 2;
     std::setlocale(LC_ALL, "");
-    Document document;
-    document.blocks.push_back(Block{u"Heading", 1, false, false});
-    document.blocks.push_back(Block{u"Body text 1.5", 0, false, false});
     ConvertContext context;
     try {
-        WritePdf(document, argv[1], context);
+        WritePdf(Document{u"", {{u"Heading", 1}, {u"Body text 1.5"}}, {}}, argv[1], context);
     } catch (const ConvertError& error) {
         std::fprintf(stderr, "%s\n", error.message.c_str());
         return 1;
     }
-    return 0;
 }
