@@ -1,17 +1,14 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "command_line.h"
 #include "support/test_support.h"
 
-using testing_support::RunCommand;
-using testing_support::ShellQuote;
-using testing_support::TempDir;
+using namespace testing_support;
 
 namespace {
 
 // Runs the program in `folder` with its settings in a private one.
-testing_support::CommandResult Quillaven(const TempDir& config, const std::string& arguments,
+CommandResult Quillaven(const TempDir& config, const std::string& arguments,
                                          const std::string& folder = "/") {
     return RunCommand("cd " + ShellQuote(folder) + " && XDG_CONFIG_HOME=" + ShellQuote(config.path()) +
                       " XDG_DATA_HOME=" + ShellQuote(config.path()) + " " + ShellQuote(QUILL_PROGRAM) + " " + arguments);
@@ -19,16 +16,12 @@ testing_support::CommandResult Quillaven(const TempDir& config, const std::strin
 
 }  // namespace
 
-TEST(CommandLine, OptionNumbersAndFullPaths) {
+TEST(CommandLine, OptionNumbers) {
     const std::pair<const char*, int32_t> numbers[] = {
         {"720", 720}, {"abc", 0}, {"", 0}, {"  -1frames", -1}, {"+65", 65}, {"- 5", 0},
         {"99999999999", 2147483647}, {"-99999999999", -2147483647 - 1},  // saturated
     };
     for (auto [text, number] : numbers) EXPECT_EQ(ParseOptionNumber(text), number) << text;
-    char cwd[4096];
-    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-    EXPECT_EQ(FullPathOf("a.docx"), std::string(cwd) + "/a.docx");
-    EXPECT_EQ(FullPathOf("/x/./y/../a.docx"), "/x/a.docx");
 }
 
 TEST(CommandLine, TextsAndExitCodes) {
@@ -40,7 +33,7 @@ TEST(CommandLine, TextsAndExitCodes) {
     EXPECT_EQ(unknown.exitCode, 2);
     EXPECT_EQ(unknown.output, "unknown format: xyz\n");
 
-    ASSERT_EQ(RunCommand("cp " + ShellQuote(testing_support::DataPath("corpus/documents/docx/docx-headers.docx")) + " " +
+    ASSERT_EQ(RunCommand("cp " + ShellQuote(DataPath("corpus/documents/docx/docx-headers.docx")) + " " +
                          ShellQuote(work.path())).exitCode, 0);
     auto first = Quillaven(config, "--convert docx-headers.docx Odt", work.path());
     EXPECT_EQ(first.exitCode, 0) << first.output;
@@ -48,22 +41,22 @@ TEST(CommandLine, TextsAndExitCodes) {
     EXPECT_EQ(Quillaven(config, "--convert docx-headers.docx ODT 720", work.path()).output,
               work.File("docx-headers (2).odt") + "\n");
 
-    testing_support::WriteFile(work.File("broken.docx"), "not a zip at all, but long enough to look");
+    WriteFile(work.File("broken.docx"), "not a zip at all, but long enough to look");
     auto broken = Quillaven(config, "--convert broken.docx pdf", work.path());
     EXPECT_EQ(broken.exitCode, 1);
     EXPECT_EQ(broken.output, "error: This isn't a valid document\n");
     auto missing = Quillaven(config, "--convert gone.docx pdf", work.path());
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_EQ(missing.output, "error: The file no longer exists\n");
-    EXPECT_EQ(testing_support::ListFolder(work.path()), "broken.docx|docx-headers (2).odt|docx-headers.docx|docx-headers.odt");
+    EXPECT_EQ(ListFolder(work.path()), "broken.docx|docx-headers (2).odt|docx-headers.docx|docx-headers.odt");
 }
 
 TEST(CommandLine, UninstallRemovesTheSettings) {
     TempDir config;
     ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(config.File("quillaven"))).exitCode, 0);
-    testing_support::WriteFile(config.File("quillaven/settings.ini"), "RamMB=1024\n");
+    WriteFile(config.File("quillaven/settings.ini"), "RamMB=1024\n");
     EXPECT_EQ(Quillaven(config, "--background --uninstall").exitCode, 0);
-    EXPECT_FALSE(testing_support::FileExists(config.File("quillaven/settings.ini")));
+    EXPECT_FALSE(FileExists(config.File("quillaven/settings.ini")));
     // The switches only count in first place; without a mode this build has no host yet.
     EXPECT_EQ(Quillaven(config, "--background --convert a b").exitCode, 2);
 }

@@ -11,14 +11,10 @@ TEST(ConvertFile, InputsAreCheckedBeforeTheirType) {
     ASSERT_EQ(::mkfifo(dir.File("pipe.txt").c_str(), 0600), 0);
     EXPECT_NO_THROW(ValidateInput(dir.File("a.png")));
     const std::pair<std::string, std::string> cases[] = {
-        {"a.png", "Only files on this PC can be converted"},
+        {"a.png", "Only files on this PC can be converted"}, {"", "Only files on this PC can be converted"},
         {"smb://server/share/a.png", "Only files on this PC can be converted"},
-        {"", "Only files on this PC can be converted"},
-        {dir.File("line\nbreak.png"), "That isn't a normal file path"},
-        {dir.File("gone.png"), "The file no longer exists"},
-        {dir.path(), "That isn't a file"},
-        {"/dev/null", "That isn't a file"},
-        {dir.File("pipe.txt"), "That isn't a file"},
+        {dir.File("line\nbreak.png"), "That isn't a normal file path"}, {dir.File("gone.png"), "The file no longer exists"},
+        {dir.path(), "That isn't a file"}, {"/dev/null", "That isn't a file"}, {dir.File("pipe.txt"), "That isn't a file"},
         {dir.File("notes"), "Quillaven doesn't know this file type"},
         {dir.File("archive.zip"), "Quillaven doesn't know this file type"},
     };

@@ -7,8 +7,8 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
-#include <iterator>
-#include <sstream>
+#include <filesystem>
+#include <regex>
 #include <thread>
 
 #include "job_runner.h"
@@ -42,7 +42,7 @@ std::shared_ptr<Job> NewJob(std::vector<std::string> scripts) { return MakeJob(s
 
 // Runs the jobs to their end on a runner of their own; the last one is returned.
 std::shared_ptr<Job> RunJobs(const std::vector<std::shared_ptr<Job>>& jobs, const LimitSettings& limits = Limits(),
-                         const char* worker = kFakeWorker) {
+                             const char* worker = kFakeWorker) {
     JobRunner runner({}, limits, worker);
     for (const auto& job : jobs) runner.Enqueue(job);
     EXPECT_TRUE(WaitFor([&] { return std::all_of(jobs.begin(), jobs.end(), Final); }, milliseconds(20000)));
@@ -58,11 +58,14 @@ bool ProcessGone(long pid) {
     return stat.empty() || (close != std::string::npos && (stat[close + 2] == 'Z' || stat[close + 2] == 'X'));
 }
 
-// The value after "key=" in a report line.
-std::string Field(const std::string& line, const std::string& key) {
-    std::string padded = " " + line + " ";
-    size_t start = padded.find(" " + key + "=") + key.size() + 2;
-    return start < key.size() + 2 ? "<missing>" : padded.substr(start, padded.find(' ', start) - start);
+// The process id of the job's worker, once it runs.
+pid_t WorkerOf(const std::shared_ptr<Job>& job) {
+    pid_t worker = -1;
+    EXPECT_TRUE(WaitFor([&] {
+        std::lock_guard lock(job->mutex);
+        return (worker = job->workerId) > 0;
+    }));
+    return worker;
 }
 
 bool GroupLimits(bool processor) {
@@ -70,17 +73,20 @@ bool GroupLimits(bool processor) {
     return probe && (processor ? probe->LimitsProcessor() : probe->LimitsMemory());
 }
 
-int Count(const std::vector<std::shared_ptr<Job>>& jobs, int32_t state) {
-    return static_cast<int>(std::count_if(jobs.begin(), jobs.end(), [&](const auto& job) { return job->state == state; }));
-}
-
 }  // namespace
 
-TEST(JobRunner, OutcomesOfWorkersThatFinishCrashOrCannotStart) {
+TEST(JobRunner, OutcomesOfWorkersThatFinishFloodCrashOrCannotStart) {
     auto saved = NewJob({"progress:0.5;output /home/u/Pictures/cat (2).jpg;done 0"});
     auto partial = NewJob({"done 0", "crash", "done 2"});
     auto crashed = NewJob({"crash"});
-    RunJobs({saved, partial, crashed}, Limits(4096));
+    // Far more than a pipe holds: the runner writes while the worker reads. The flood is
+    // past the host's line limit without a line feed; the lines after it still count.
+    std::vector<std::string> scripts(6000, "done " + std::string(200, 'p'));
+    scripts[0] = "flood:70000;;output /o/after.txt;done";
+    auto flooded = NewJob(scripts);
+    RunJobs({saved, partial, crashed, flooded}, Limits(4096));
+    EXPECT_EQ(flooded->status, "6000 files converted");
+    EXPECT_EQ(flooded->outputs, std::vector<std::string>{"/o/after.txt"});
     EXPECT_EQ(saved->status, "Saved as cat (2).jpg");
     EXPECT_EQ(saved->outputs, std::vector<std::string>{"/home/u/Pictures/cat (2).jpg"});
     EXPECT_EQ(saved->progress.load(), 1.0f);
@@ -89,6 +95,9 @@ TEST(JobRunner, OutcomesOfWorkersThatFinishCrashOrCannotStart) {
     EXPECT_EQ(crashed->status, kRamText);  // the likely cause, when a RAM limit is set
     EXPECT_EQ(RunJobs({NewJob({"crash"})}, Limits(0))->status, "The conversion stopped unexpectedly");
     EXPECT_EQ(RunJobs({NewJob({"done"})}, Limits(), "/nonexistent/worker")->status, "Couldn't start the converter");
+    // The program's own worker mode runs within the runner's limits, sandbox and group.
+    EXPECT_EQ(RunJobs({MakeJob({"/nonexistent/a.png"}, Target{kJpg, 80, ""})}, Limits(512), QUILL_PROGRAM)->status,
+              "The file no longer exists");
     // A line break in a path, or a space in the suffix, would smuggle lines into the request.
     TempDir dir;
     auto path = NewJob({"pid:" + dir.File("started"), "evil\nlimits 100 100 0 0 4 1 0"});
@@ -99,16 +108,6 @@ TEST(JobRunner, OutcomesOfWorkersThatFinishCrashOrCannotStart) {
     EXPECT_FALSE(FileExists(dir.File("started")));
 }
 
-TEST(JobRunner, LongRequestAndFloodedOutput) {
-    // Far more than a pipe holds: the runner writes while the worker reads. The flood is
-    // past the host's line limit without a line feed; the lines after it still count.
-    std::vector<std::string> scripts(6000, "done " + std::string(200, 'p'));
-    scripts[0] = "flood:70000;;output /o/after.txt;done";
-    auto job = RunJobs({NewJob(scripts)});
-    EXPECT_EQ(job->status, "6000 files converted");
-    EXPECT_EQ(job->outputs, std::vector<std::string>{"/o/after.txt"});
-}
-
 TEST(JobRunner, CancelsAreHonouredOrEndInAKillAfterTheGrace) {
     TempDir dir;
     auto honours = NewJob({"file 7;progress:0.5;wait-cancel", "done", "done"});
@@ -117,7 +116,8 @@ TEST(JobRunner, CancelsAreHonouredOrEndInAKillAfterTheGrace) {
     runner.Enqueue(honours);
     runner.Enqueue(ignores);
     // Index 7 of a three-file job is the last file: (2 + 0.5) / 3.
-    ASSERT_TRUE(WaitFor([&] { return std::abs(honours->progress.load() - 2.5f / 3) < 1e-6f && FileExists(dir.File("pid")); }));
+    ASSERT_TRUE(WaitFor([&] { return std::abs(honours->progress.load() - 2.5f / 3) < 1e-6f; }));
+    ASSERT_TRUE(WaitFor([&] { return FileExists(dir.File("pid")); }));
     Clock::time_point start = Clock::now();
     JobRunner::Cancel(*honours);
     JobRunner::Cancel(*ignores);
@@ -133,7 +133,7 @@ TEST(JobRunner, CancelsAreHonouredOrEndInAKillAfterTheGrace) {
     }
 }
 
-TEST(JobRunner, ParallelJobsGateWorkersAndQueuedCancelsNeverStart) {
+TEST(JobRunner, LimitChangesGateJobsAndReachRunningWorkers) {
     TempDir dir;
     std::atomic<int> notices{0};
     JobRunner runner([&] { ++notices; }, Limits(0, 2), kFakeWorker);
@@ -141,71 +141,67 @@ TEST(JobRunner, ParallelJobsGateWorkersAndQueuedCancelsNeverStart) {
     ::sigaction(SIGPIPE, nullptr, &brokenPipe);
     EXPECT_EQ(brokenPipe.sa_handler, SIG_IGN);  // a worker gone mid-write must not end the host
     std::vector<std::shared_ptr<Job>> jobs;
-    for (int i = 0; i < 5; ++i) runner.Enqueue(jobs.emplace_back(NewJob({"pid:" + dir.File(std::to_string(i)) + ";wait-cancel"})));
-    ASSERT_TRUE(WaitFor([&] { return Count(jobs, kJobRunning) == 2; }));
+    for (int i = 0; i < 5; ++i)
+        runner.Enqueue(jobs.emplace_back(NewJob({(i < 4 ? "" : "pid:" + dir.File("started") + ";") + "wait-cancel"})));
+    auto Count = [&](int32_t state) {
+        return std::count_if(jobs.begin(), jobs.end(), [&](const auto& job) { return job->state == state; });
+    };
+    pid_t worker = WorkerOf(jobs[0]);
+    ASSERT_TRUE(WaitFor([&] { return Count(kJobRunning) == 2; }));
     std::this_thread::sleep_for(milliseconds(200));
-    EXPECT_EQ(Count(jobs, kJobRunning), 2);
+    EXPECT_EQ(Count(kJobRunning), 2);
     EXPECT_EQ(jobs[1]->state.load(), kJobRunning);  // first in, first out
-    runner.UpdateLimits(Limits(0, 4));
-    EXPECT_TRUE(WaitFor([&] { return Count(jobs, kJobRunning) == 4; }, milliseconds(3000)));
-    // Lowering the setting narrows the gate: after one ends, the fifth still waits.
-    runner.UpdateLimits(Limits(0, 1));
-    JobRunner::Cancel(*jobs[0]);
-    ASSERT_TRUE(WaitFor([&] { return Final(jobs[0]); }));
-    std::this_thread::sleep_for(milliseconds(200));
-    EXPECT_EQ(jobs[4]->state.load(), kJobQueued);
-    JobRunner::Cancel(*jobs[4]);  // still queued: it ends without a worker
-    for (const auto& job : jobs) JobRunner::Cancel(*job);
-    ASSERT_TRUE(WaitFor([&] { return Count(jobs, kJobCancelled) == 5; }));
-    EXPECT_EQ(jobs[4]->status, "Cancelled");
-    EXPECT_FALSE(FileExists(dir.File("4")));
-    EXPECT_TRUE(WaitFor([&] { return notices.load() >= 2 * 4 + 1; }));  // start and end of each run
-}
 
-TEST(JobRunner, LimitChangesReachRunningWorkers) {
-    auto job = NewJob({"limits:2;wait-cancel"});
-    JobRunner runner({}, Limits(512), kFakeWorker);
-    runner.Enqueue(job);
-    pid_t worker = -1;
-    ASSERT_TRUE(WaitFor([&] {
-        std::lock_guard lock(job->mutex);
-        return (worker = job->workerId) > 0;
-    }));
-    LimitSettings changed{.CpuPercent = 45, .RamMB = 256, .LowPriority = false};
-    runner.UpdateLimits(changed);
-    EXPECT_EQ(runner.Limits(), changed);
+    LimitSettings raised{.CpuPercent = 45, .RamMB = 256, .ParallelJobs = 4, .LowPriority = false};
+    runner.UpdateLimits(raised);
+    EXPECT_EQ(runner.Limits(), raised);
+    EXPECT_TRUE(WaitFor([&] { return Count(kJobRunning) == 4; }, milliseconds(3000)));
     rlimit data{};
     ASSERT_EQ(::prlimit(worker, RLIMIT_DATA, nullptr, &data), 0);
     EXPECT_EQ(data.rlim_cur, WorkerDataLimitApplies() ? rlim_t(256) << 20 : data.rlim_max);
-    runner.UpdateLimits(Limits(0));
+    // Lowering the setting narrows the gate: after one ends, the fifth still waits.
+    runner.UpdateLimits(Limits(0, 1));
     ::prlimit(worker, RLIMIT_DATA, nullptr, &data);
     EXPECT_EQ(data.rlim_cur, data.rlim_max);  // no RAM limit, no data limit
-    JobRunner::Cancel(*job);
-    ASSERT_TRUE(WaitFor([&] { return Final(job); }));
-    EXPECT_EQ(job->outputs, std::vector<std::string>{"limits 45 70 1536 256 2 1 0"});
+    JobRunner::Cancel(*jobs[0]);
+    ASSERT_TRUE(WaitFor([&] { return Final(jobs[0]); }));
+    ASSERT_FALSE(jobs[0]->outputs.empty());  // the worker writes back the limits lines it got
+    EXPECT_EQ(jobs[0]->outputs.front(), "limits 45 70 1536 256 4 1 0");
+    EXPECT_EQ(jobs[0]->outputs.back(), "limits 100 70 1536 0 1 1 1");
+    std::this_thread::sleep_for(milliseconds(200));
+    EXPECT_EQ(jobs[4]->state.load(), kJobQueued);
+
+    JobRunner::Cancel(*jobs[4]);  // still queued: it ends without a worker
+    for (const auto& job : jobs) JobRunner::Cancel(*job);
+    ASSERT_TRUE(WaitFor([&] { return Count(kJobCancelled) == 5; }));
+    EXPECT_EQ(jobs[4]->status, "Cancelled");
+    EXPECT_FALSE(FileExists(dir.File("started")));
+    EXPECT_TRUE(WaitFor([&] { return notices.load() >= 2 * 4 + 1; }));  // start and end of each run
 }
 
 TEST(JobRunner, WorkerProcessSetup) {
     int forgotten = ::open("/dev/null", O_RDONLY);  // a descriptor the host forgot to protect
-    auto job = RunJobs({NewJob({"report;done"})}, Limits(64));
+    auto job = NewJob({"wait-cancel"});
+    JobRunner runner({}, Limits(64), kFakeWorker);
+    runner.Enqueue(job);
+    std::string proc = "/proc/" + std::to_string(WorkerOf(job));
     ::close(forgotten);
-    ASSERT_EQ(job->outputs.size(), 2u);
     // Exactly the two pipe ends: input on 0, output and error on one other pipe.
-    std::istringstream fds(job->outputs[0]);
-    std::vector<std::string> entries{std::istream_iterator<std::string>(fds), {}};
-    ASSERT_EQ(entries.size(), 4u) << job->outputs[0];
-    EXPECT_EQ(entries[1].substr(0, 7), "0=pipe:");
-    EXPECT_EQ(entries[2].substr(0, 7), "1=pipe:");
-    EXPECT_EQ(entries[2].substr(2), entries[3].substr(2));
-    EXPECT_NE(entries[1].substr(2), entries[2].substr(2));
-    const std::string& process = job->outputs[1];
-    EXPECT_EQ(Field(process, "nice"), "10");
-    EXPECT_EQ(Field(process, "core"), "0/0");
-    EXPECT_EQ(Field(process, "data"), WorkerDataLimitApplies() ? std::to_string(64 << 20) : "inf");
-    EXPECT_EQ(Field(process, "cwd"), "/");
-    EXPECT_EQ(Field(process, "nnp"), "1");
-    EXPECT_EQ(Field(process, "pdeathsig"), std::to_string(SIGKILL));
-    EXPECT_EQ(Field(process, "sigpipe"), "default");
+    auto target = [&](int fd) { return std::filesystem::read_symlink(proc + "/fd/" + std::to_string(fd)).string(); };
+    EXPECT_EQ(ListFolder(proc + "/fd"), "0|1|2");
+    EXPECT_EQ(target(0).substr(0, 5), "pipe:");
+    EXPECT_NE(target(0), target(1));
+    EXPECT_EQ(target(1), target(2));
+    EXPECT_EQ(std::filesystem::read_symlink(proc + "/cwd"), "/");
+    EXPECT_EQ(::getpriority(PRIO_PROCESS, static_cast<id_t>(WorkerOf(job))), 10);
+    std::string limits = ReadFile(proc + "/limits"), status = ReadFile(proc + "/status");
+    std::string data = WorkerDataLimitApplies() ? std::to_string(64 << 20) : "unlimited";
+    EXPECT_TRUE(std::regex_search(limits, std::regex("Max core file size +0 +0 "))) << limits;
+    EXPECT_TRUE(std::regex_search(limits, std::regex("Max data size +" + data + " "))) << limits;
+    EXPECT_NE(status.find("NoNewPrivs:\t1"), std::string::npos);
+    // A host that ignores broken pipes does not pass that on.
+    EXPECT_EQ(std::stoull(status.substr(status.find("SigIgn:") + 8, 16), nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u);
+    JobRunner::Cancel(*job);
 }
 
 TEST(JobRunner, AllocationPastTheRamLimitFailsAndTheNextJobRuns) {
@@ -213,8 +209,7 @@ TEST(JobRunner, AllocationPastTheRamLimitFailsAndTheNextJobRuns) {
     auto greedy = NewJob({"alloc:200;done"});
     auto modest = RunJobs({greedy, NewJob({"alloc:16;done"})}, Limits(64, 1));
     EXPECT_EQ(greedy->state.load(), kJobFailed);
-    // Usually the worker's data limit makes the allocation fail; the group's limit also counts
-    // pages the data limit does not (the program's own files), so now and then it strikes first.
+    // Usually the data limit makes the allocation fail; now and then the group's limit strikes first.
     EXPECT_TRUE(greedy->status == "Needed more memory than the RAM limit in Settings allows" || greedy->status == kRamText)
         << greedy->status;
     EXPECT_EQ(modest->status, "1 files converted");
@@ -270,10 +265,4 @@ TEST(JobRunner, NoWorkerOutlivesTheRunnerOrItsHost) {
         JobRunner next({}, Limits(), kFakeWorker);
         EXPECT_EQ(RunCommand("find /sys/fs/cgroup -maxdepth 4 -name " + group).output, "") << group;
     }
-}
-
-TEST(JobRunner, ProgramsOwnWorkerRunsUnderTheRunnersLimits) {
-    TempDir dir;
-    auto job = RunJobs({MakeJob({dir.File("missing.png")}, Target{kJpg, 80, ""})}, Limits(512), QUILL_PROGRAM);
-    EXPECT_EQ(job->status, "The file no longer exists");
 }

@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "convert/core/errors.h"
 #include "convert/core/paths.h"
 #include "support/test_support.h"
 
-using testing_support::TempDir;
-using testing_support::WriteFile;
+using namespace testing_support;
 
 TEST(Paths, NamePartsComeFromTheLastComponent) {
     EXPECT_EQ(ExtensionOf("/photos/a.JPG"), "jpg");

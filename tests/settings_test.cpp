@@ -1,17 +1,12 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
+#include <filesystem>
 
 #include "settings.h"
 #include "support/test_support.h"
 
-using testing_support::FileExists;
-using testing_support::ReadFile;
-using testing_support::TempDir;
-using testing_support::WriteFile;
+using namespace testing_support;
 
 namespace {
 
@@ -38,27 +33,20 @@ protected:
 
 }  // namespace
 
-TEST_F(SettingsTest, DefaultsAndWrittenValues) {
+TEST_F(SettingsTest, DefaultsPresetsAndWrittenValues) {
     EXPECT_EQ(ReadLimits(), (LimitSettings{60, 70, 1536, 4096, 2, true, true}));
     EXPECT_EQ(ReadLimits(), Preset(1));
-    EXPECT_TRUE(ReadDragGesture());
-    EXPECT_FALSE(ReadCheckForUpdates());
-    EXPECT_EQ(ReadLastUpdateCheck(), 0);
-    EXPECT_TRUE(IsFirstRun());
-
+    EXPECT_EQ(Preset(7), Preset(1));
+    EXPECT_EQ(Preset(2), (LimitSettings{100, 100, 0, 0, 3, true, false}));
+    EXPECT_TRUE(ReadDragGesture() && !ReadCheckForUpdates() && ReadLastUpdateCheck() == 0 && IsFirstRun());
     WriteLimits(Preset(0));
-    EXPECT_EQ(ReadLimits(), (LimitSettings{25, 35, 512, 1024, 1, true, true}));
     WriteDragGesture(false);
     WriteCheckForUpdates(true);
     WriteLastUpdateCheck(1767225600);
     MarkInitialized();
-    EXPECT_FALSE(ReadDragGesture());
-    EXPECT_TRUE(ReadCheckForUpdates());
+    EXPECT_TRUE(!ReadDragGesture() && ReadCheckForUpdates() && !IsFirstRun());
     EXPECT_EQ(ReadLastUpdateCheck(), 1767225600);
-    EXPECT_FALSE(IsFirstRun());
-    EXPECT_EQ(ReadLimits(), Preset(0));  // other writes kept the limits
-    EXPECT_EQ(Preset(2), (LimitSettings{100, 100, 0, 0, 3, true, false}));
-    EXPECT_EQ(Preset(7), Preset(1));
+    EXPECT_EQ(ReadLimits(), (LimitSettings{25, 35, 512, 1024, 1, true, true}));  // kept by the other writes
 }
 
 TEST_F(SettingsTest, StoredValuesAreBoundedUnsignedAndOfTheirType) {
@@ -110,17 +98,16 @@ TEST_F(SettingsTest, AutostartEntryFollowsTheProgram) {
 
 TEST_F(SettingsTest, RemoveAllLeavesNothingBehind) {
     std::string actions = data_.File("file-manager/actions");
-    ASSERT_EQ(testing_support::RunCommand("mkdir -p " + actions + " " + data_.File("kio/servicemenus") + " " +
-                                          data_.File("nautilus/scripts")).exitCode, 0);
-    for (const std::string& file : {actions + "/quillaven-convert-png.desktop", actions + "/someone-else.desktop",
-                                    data_.File("kio/servicemenus/quillaven.desktop"), data_.File("nautilus/scripts/Quillaven")})
-        WriteFile(file, "x");
+    for (const std::string& folder : {actions, data_.File("kio/servicemenus"), data_.File("nautilus/scripts")})
+        std::filesystem::create_directories(folder);
+    std::vector<std::string> ours{actions + "/quillaven-convert-png.desktop",
+                                  data_.File("kio/servicemenus/quillaven.desktop"), data_.File("nautilus/scripts/Quillaven"),
+                                  config_.File("quillaven")};
+    for (const std::string& file : {ours[0], ours[1], ours[2], actions + "/someone-else.desktop"}) WriteFile(file, "x");
     WriteLimits(Preset(0));
     SetStartWithWindows(true);
     RemoveAll();
-    EXPECT_EQ(testing_support::ListFolder(actions), "someone-else.desktop");
-    EXPECT_FALSE(FileExists(data_.File("kio/servicemenus/quillaven.desktop")));
-    EXPECT_FALSE(FileExists(data_.File("nautilus/scripts/Quillaven")));
+    EXPECT_EQ(ListFolder(actions), "someone-else.desktop");
+    for (const std::string& file : ours) EXPECT_FALSE(FileExists(file)) << file;
     EXPECT_FALSE(IsStartWithWindows());
-    EXPECT_FALSE(FileExists(config_.File("quillaven")));
 }

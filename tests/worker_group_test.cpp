@@ -1,14 +1,10 @@
 // Finding the control groups of the host and setting the shared limits of its workers.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <string>
 
 #include "platform/worker_group.h"
 #include "support/test_support.h"
 
-using testing_support::FileExists;
-using testing_support::ReadFile;
+using namespace testing_support;
 
 namespace {
 
@@ -33,17 +29,13 @@ TEST(WorkerGroup, DiscoveryFromProcFiles) {
     std::vector<CgroupMount> mounts = ParseCgroupMounts(
         "22 1 0:21 / /proc rw,nosuid - proc proc rw\n"
         "31 25 0:27 / /sys/fs/cgroup/cpu,cpuacct rw,relatime shared:10 - cgroup cgroup rw,cpu,cpuacct\n"
-        "32 25 0:28 /process_api/ab /sys/fs/cgroup/odd\\040name rw - cgroup cgroup rw,pids\n"
+        "32 25 0:28 /p/ab /sys/fs/cgroup/odd\\040name rw - cgroup cgroup rw,pids\n"
         "33 25 0:29 / /sys/fs/cgroup/unified rw,nosuid master:4 - cgroup2 cgroup2 rw,nsdelegate\n"
-        "broken line without the separator\n"
-        "34 25 0:30 / /short - cgroup\n");
+        "broken line without the separator\n34 25 0:30 / /short - cgroup\n");
     ASSERT_EQ(mounts.size(), 3u);
     EXPECT_EQ(mounts[0].controllers, (std::vector<std::string>{"rw", "cpu", "cpuacct"}));
-    EXPECT_FALSE(mounts[0].v2);
-    EXPECT_EQ(mounts[1].mountPoint, "/sys/fs/cgroup/odd name");
-    EXPECT_EQ(mounts[1].root, "/process_api/ab");
-    EXPECT_TRUE(mounts[2].v2);
-    EXPECT_EQ(mounts[2].mountPoint, "/sys/fs/cgroup/unified");
+    EXPECT_EQ(mounts[1].mountPoint + " " + mounts[1].root, "/sys/fs/cgroup/odd name /p/ab");
+    EXPECT_TRUE(mounts[2].v2 && !mounts[0].v2);
 
     const char* membership = "9:name=systemd:/\n4:memory:/p/92a6\n2:cpu,cpuacct:/user/7\n0::/user.slice/s.scope\n";
     EXPECT_EQ(CgroupPathFor(membership, "memory"), "/p/92a6");
@@ -52,14 +44,12 @@ TEST(WorkerGroup, DiscoveryFromProcFiles) {
     EXPECT_EQ(CgroupPathFor(membership, "pids"), "");
     EXPECT_EQ(CgroupPathFor("4:memory:/a\n", ""), "");  // no v2 line
 
-    EXPECT_EQ(CgroupDirectory(CgroupMount{"/sys/fs/cgroup/memory", "/", false, {}}, "/p/92a6"), "/sys/fs/cgroup/memory/p/92a6");
     EXPECT_EQ(CgroupDirectory(CgroupMount{"/sys/fs/cgroup/memory", "/", false, {}}, "/"), "/sys/fs/cgroup/memory");
     // A mount that shows only part of the hierarchy (as in a container).
     CgroupMount inner{"/sys/fs/cgroup", "/p/92a6", true, {}};
     EXPECT_EQ(CgroupDirectory(inner, "/p/92a6"), "/sys/fs/cgroup");
     EXPECT_EQ(CgroupDirectory(inner, "/p/92a6/sub"), "/sys/fs/cgroup/sub");
     EXPECT_EQ(CgroupDirectory(inner, "/p/92a6x"), "");
-    EXPECT_EQ(CgroupDirectory(inner, ""), "");
 }
 
 TEST(WorkerGroup, LimitsAreWrittenAndTheGroupRemoved) {
@@ -79,11 +69,4 @@ TEST(WorkerGroup, LimitsAreWrittenAndTheGroupRemoved) {
     group.reset();
     EXPECT_FALSE(!memory.empty() && FileExists(memory));
     EXPECT_FALSE(!cpu.empty() && FileExists(cpu));
-}
-
-TEST(WorkerGroup, EachRunnerHasItsOwnGroup) {
-    std::unique_ptr<WorkerGroup> first = WorkerGroup::Create(Limits(0, 100));
-    std::unique_ptr<WorkerGroup> second = WorkerGroup::Create(Limits(0, 100));
-    if (!first || !second) GTEST_SKIP() << "no writable control group here";
-    EXPECT_NE(first->MemoryDir() + first->ProcessorDir(), second->MemoryDir() + second->ProcessorDir());
 }

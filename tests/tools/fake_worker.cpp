@@ -1,33 +1,22 @@
-// A scripted stand-in for the worker. It reads the request like the real worker; every input
-// "path" is a script of steps separated by ";", run after the line "file <i>". A step that is
-// no verb below is written as one line (without spaces, its first ':' becomes one, so
-// "progress:0.5" is "progress 0.5"). Verbs:
-//   sleep:<ms>, wait-cancel  sleeps (wait-cancel: 30 s or until a cancel); a cancel or the end
-//                            of the input ends the job with "cancelled", unless after ignore-cancel
-//   flood:<n>                n bytes of "f" without a line feed
-//   close-output, crash      closes standard output and error / dies by SIGSEGV
-//   alloc:<MiB>              allocates and touches that much for good; when that fails, the
-//                            real worker's out-of-memory error line
-//   busy:<ms>                takes the largest processor share its control group can have (as
-//                            root), so other programs cannot hide a limit; spins a thread per
-//                            processor, then "output <share of the machine's time it got>"
-//   pid:<path>, spawn:<path> writes its id / starts a child that sleeps a minute and writes its id
-//   limits:<n>               waits (up to 30 s) for the n-th limits line, then "output <line>"
-//   report                   "output fds <fd>=<target>..." and "output nice=.. core=.. data=..
-//                            cwd=.. nnp=.. pdeathsig=.. sigpipe=.."
+// A scripted stand-in for the worker. It reads the request like the real worker; each input is
+// a script of steps separated by ";", run after the line "file <i>". A step that is no verb is
+// written as a line (without spaces, its first ':' becomes one: "progress:0.5"). The verbs:
+// sleep:<ms> and wait-cancel (up to 30 s) end the job with "cancelled" on a cancel or the input's
+// end, unless after ignore-cancel; flood:<n> writes n bytes without a line feed; close-output;
+// crash (SIGSEGV); alloc:<MiB> keeps that much or writes the real worker's out-of-memory error;
+// busy:<ms> spins a thread per processor, with the largest processor share its control group
+// can have (as root, so other programs cannot hide a limit), then writes "output <share of the
+// machine's time>"; pid:<path> and spawn:<path> (a child that sleeps a minute) write a process
+// id to <path>. Every limits line after the request's is written back as "output <line>".
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <ctime>
 #include <fstream>
-#include <memory>
-#include <mutex>
 #include <thread>
 
 #include "convert/core/text.h"
@@ -39,9 +28,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 std::atomic<bool> cancelled{false};
 bool ignoreCancel = false;
-bool sigpipeIgnored = false;  // by the host, before it started us
-std::mutex limitsMutex;
-std::vector<std::string> limitsLines;
 
 void SleepFor(long ms, bool untilCancel) {
     auto end = Clock::now() + std::chrono::milliseconds(ms);
@@ -64,7 +50,8 @@ void Busy(long ms) {
         std::string dir = CgroupDirectory(mount, CgroupPathFor(membership, mount.v2 ? "" : "cpu"));
         if (dir.empty()) continue;
         if (mount.v2) std::ofstream(dir + "/cpu.weight") << "10000";
-        if (std::count(mount.controllers.begin(), mount.controllers.end(), "cpu")) std::ofstream(dir + "/cpu.shares") << "262144";
+        if (std::count(mount.controllers.begin(), mount.controllers.end(), "cpu"))
+            std::ofstream(dir + "/cpu.shares") << "262144";
     }
     ::setpriority(PRIO_PROCESS, 0, -20);
     long processors = ::sysconf(_SC_NPROCESSORS_ONLN);
@@ -77,27 +64,6 @@ void Busy(long ms) {
     double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
     double wall = std::chrono::duration<double>(Clock::now() - start).count();
     WriteLine("output " + std::to_string(cpu / wall / static_cast<double>(processors)));
-}
-
-void Report() {
-    std::string fds = "output fds";
-    for (int fd = 0; fd < 1024; ++fd) {  // far above what a host leaking a few would reach
-        char target[256];
-        ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
-        if (length > 0) fds += " " + std::to_string(fd) + "=" + std::string(target, static_cast<size_t>(length));
-    }
-    WriteLine(fds);
-    rlimit core{}, data{};
-    ::getrlimit(RLIMIT_CORE, &core);
-    ::getrlimit(RLIMIT_DATA, &data);
-    auto limit = [](rlim_t value) { return value == RLIM_INFINITY ? std::string("inf") : std::to_string(value); };
-    int deathSignal = 0;
-    ::prctl(PR_GET_PDEATHSIG, &deathSignal, 0, 0, 0);
-    char cwd[4096] = "";
-    WriteLine("output nice=" + std::to_string(::getpriority(PRIO_PROCESS, 0)) + " core=" + limit(core.rlim_cur) + "/" +
-              limit(core.rlim_max) + " data=" + limit(data.rlim_cur) + " cwd=" + (::getcwd(cwd, sizeof cwd) ? cwd : "") +
-              " nnp=" + std::to_string(::prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0)) + " pdeathsig=" +
-              std::to_string(deathSignal) + " sigpipe=" + (sigpipeIgnored ? "ignored" : "default"));
 }
 
 void WriteNumberFile(const std::string& path, long number) {
@@ -122,12 +88,11 @@ void RunStep(std::string step) {
         ::signal(SIGSEGV, SIG_DFL);
         ::raise(SIGSEGV);
     } else if (name == "alloc") {
-        std::vector<std::unique_ptr<char[]>> pieces;
+        static std::vector<std::string> held;  // until the process ends
         try {
-            for (long i = 0; i < std::stol(value); ++i) std::memset(pieces.emplace_back(new char[1 << 20]).get(), 1, 1 << 20);
-            for (auto& piece : pieces) piece.release();
+            for (long i = 0; i < std::stol(value); ++i) held.emplace_back(size_t(1) << 20, 'x');
         } catch (const std::bad_alloc&) {
-            pieces.clear();
+            held.clear();
             WriteLine("error 0 Needed more memory than the RAM limit in Settings allows");
         }
     } else if (name == "busy") {
@@ -142,15 +107,6 @@ void RunStep(std::string step) {
             ::_exit(0);
         }
         WriteNumberFile(value, child);
-    } else if (name == "limits") {
-        for (auto end = Clock::now() + std::chrono::seconds(30); Clock::now() < end;) {
-            std::unique_lock lock(limitsMutex);
-            if (limitsLines.size() >= std::stoul(value)) return WriteLine("output " + limitsLines[std::stoul(value) - 1]);
-            lock.unlock();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    } else if (name == "report") {
-        Report();
     } else {
         if (step.find(' ') == std::string::npos && colon != std::string::npos) step[colon] = ' ';
         WriteLine(step);
@@ -160,15 +116,13 @@ void RunStep(std::string step) {
 }  // namespace
 
 int main() {
-    sigpipeIgnored = ::signal(SIGPIPE, SIG_IGN) == SIG_IGN;  // and, like the real worker, ignore it
     static LineReader reader(STDIN_FILENO);
     std::optional<WorkerRequest> request = ReadRequest(reader);
     if (!request) return 2;
     std::thread([] {
-        while (std::optional<std::string> line = reader.ReadLine()) {
+        for (int limits = 0; std::optional<std::string> line = reader.ReadLine();) {
             if (*line == "cancel") cancelled = true;
-            std::lock_guard lock(limitsMutex);
-            if (ParseLimits(*line)) limitsLines.push_back(*line);
+            if (ParseLimits(*line) && limits++ > 0) WriteLine("output " + *line);  // a change after the request's
         }
         cancelled = true;  // the host closed the input or went away
     }).detach();
