@@ -39,7 +39,7 @@ TEST(Catalog, ImageAndVideoMenus) {
     // The input's own format is dropped; JPG "Photo" always stays.
     EXPECT_EQ(Labels(png.children[0]), "JPG WEBP HEIC GIF TIFF BMP ICO More");
     EXPECT_EQ(png.children[0].children[0].sublabel, "Photo");
-    EXPECT_EQ(Labels(Menu("/a/photo.jpeg").children[0]).substr(0, 7), "PNG JPG");
+    EXPECT_EQ(Labels(Menu("/a/photo.jpg").children[0]).substr(0, 7), "PNG JPG");  // its own format, yet kept
     EXPECT_EQ(Labels(Menu("/a/scan.TIF").children[0]).find("TIFF"), std::string::npos);  // by its alias
     EXPECT_EQ(png.children[1].glyph, kGlyphDocument);  // a lone entry keeps its group's glyph
     EXPECT_EQ(png.children[0].children.back().sublabel, "7 formats");

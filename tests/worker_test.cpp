@@ -100,10 +100,10 @@ TEST(WorkerSandbox, NoProcessesButThreadsAndLowPriorityForEveryThread) {
                   if (!InstallWorkerSandbox()) ::_exit(1);
                   std::thread([] {}).join();  // a refused thread would end the process
                   if (::fork() != -1) ::_exit(2);
-                  char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
+                  char* argv[] = {const_cast<char*>("/bin/false"), nullptr};  // exits 1 if it runs
                   pid_t pid;
-                  if (::posix_spawn(&pid, "/bin/true", nullptr, nullptr, argv, nullptr) == 0) ::_exit(3);
-                  ::execv("/bin/true", argv);
+                  if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv, nullptr) == 0) ::_exit(3);
+                  ::execv(argv[0], argv);
                   ::_exit(0);  // exec failed, as it must
               }),
               0);

@@ -127,9 +127,9 @@ int main() {
         cancelled = true;  // the host closed the input or went away
     }).detach();
     for (size_t index = 0; index < request->inputs.size(); ++index) {
-        SleepFor(0, false);
         WriteLine("file " + std::to_string(index));
         for (const std::string& step : Split(std::string_view(request->inputs[index]), ';')) RunStep(step);
+        SleepFor(0, false);  // after the steps: a started worker always runs its first script
     }
     return 0;
 }
