@@ -181,10 +181,11 @@ TEST(JobRunner, LimitChangesGateJobsAndReachRunningWorkers) {
 
 TEST(JobRunner, WorkerProcessSetup) {
     int forgotten = ::open("/dev/null", O_RDONLY);  // a descriptor the host forgot to protect
-    auto job = NewJob({"wait-cancel"});
+    auto job = NewJob({"progress:0.5;wait-cancel"});
     JobRunner runner({}, Limits(64), kFakeWorker);
     runner.Enqueue(job);
     std::string proc = "/proc/" + std::to_string(WorkerOf(job));
+    ASSERT_TRUE(WaitFor([&] { return job->progress.load() == 0.5f; }));  // past loading its libraries
     ::close(forgotten);
     // Exactly the two pipe ends: input on 0, output and error on one other pipe.
     auto target = [&](int fd) { return std::filesystem::read_symlink(proc + "/fd/" + std::to_string(fd)).string(); };
