@@ -11,31 +11,14 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int fd = ::memfd_create("fuzz-request", MFD_CLOEXEC);
     if (fd < 0) return 0;
-    size_t done = 0;
-    while (done < size) {
-        ssize_t wrote = ::write(fd, data + done, size - done);
-        if (wrote <= 0) break;
-        done += static_cast<size_t>(wrote);
-    }
+    if (size > 0 && ::write(fd, data, size) != static_cast<ssize_t>(size)) std::abort();
     ::lseek(fd, 0, SEEK_SET);
-
     LineReader reader(fd);
-    if (std::optional<WorkerRequest> request = ReadRequest(reader)) {
-        if (request->target.format < 1 || request->target.format > kFormatCount) std::abort();
-        if (request->inputs.empty() || request->inputs.size() > kMaxRequestInputs) std::abort();
-        for (const std::string& input : request->inputs)
-            if (input.empty() || input.find('\n') != std::string::npos) std::abort();
-        if (request->target.suffix == "-") std::abort();
-        // What the control thread would see next.
-        while (std::optional<std::string> line = reader.ReadLine()) {
-            if (line->size() > kLineBufferLimit) std::abort();
-            if (std::optional<LimitSettings> limits = ParseLimits(*line)) {
-                if (limits->CpuPercent < 5 || limits->CpuPercent > 100 || limits->GpuPercent < 5 ||
-                    limits->GpuPercent > 100 || limits->VramMB < 0 || limits->VramMB > 1048576 || limits->RamMB < 0 ||
-                    limits->RamMB > 4194304 || limits->ParallelJobs < 1 || limits->ParallelJobs > 4)
-                    std::abort();
-            }
-        }
+    std::optional<WorkerRequest> request = ReadRequest(reader);
+    if (request && (request->target.format < 1 || request->inputs.empty())) std::abort();
+    while (std::optional<std::string> line = reader.ReadLine()) {  // what the control thread would see next
+        std::optional<LimitSettings> limits = ParseLimits(*line);
+        if (limits && (limits->CpuPercent < 5 || limits->RamMB < 0 || limits->ParallelJobs > 4)) std::abort();
     }
     ::close(fd);
     return 0;

@@ -1,64 +1,35 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "convert/core/errors.h"
 #include "convert/core/paths.h"
 #include "support/test_support.h"
 
-using testing_support::TempDir;
-using testing_support::WriteFile;
+using namespace testing_support;
 
 TEST(Paths, NamePartsComeFromTheLastComponent) {
-    EXPECT_EQ(ExtensionOf("/photos/a.JPG"), "jpg");
-    EXPECT_EQ(ExtensionOf("/data.old/readme"), "");
-    EXPECT_EQ(ExtensionOf("/a/archive.tar.gz"), "gz");
-    EXPECT_EQ(StemOf("/a/report.final.docx"), "report.final");
-    EXPECT_EQ(StemOf("/home/u/.profile"), ".profile");
-    EXPECT_EQ(ExtensionOf("/home/u/.profile"), "profile");
-    EXPECT_EQ(StemOf("/a/noext"), "noext");
-    EXPECT_EQ(FileNameOf("/a/b/c.txt"), "c.txt");
-    EXPECT_EQ(FileNameOf("c.txt"), "c.txt");
-    EXPECT_EQ(FolderOf("/a/b/c.txt"), "/a/b");
-    EXPECT_EQ(FolderOf("c.txt"), ".");
-    // A file in the root keeps its outputs in the root, not in a relative folder.
-    EXPECT_EQ(FolderOf("/c.txt"), "/");
-    EXPECT_EQ(JoinPath("/", "c.png"), "/c.png");
-    EXPECT_EQ(JoinPath("/a", "c.png"), "/a/c.png");
-    EXPECT_EQ(JoinPath("", "c.png"), "c.png");
-    EXPECT_EQ(OutputStem("/a/Holiday.jpg", "small"), "Holiday small");
-    EXPECT_EQ(OutputStem("/a/Holiday.jpg", ""), "Holiday");
+    EXPECT_EQ(ExtensionOf("/photos/a.JPG") + "|" + ExtensionOf("/data.old/readme"), "jpg|");
+    EXPECT_EQ(StemOf("/a/report.final.docx") + "|" + StemOf("/home/u/.profile"), "report.final|.profile");
+    EXPECT_EQ(JoinPath(FolderOf("/c.txt"), "c.png"), "/c.png");  // outputs of a file in the root stay in the root
+    EXPECT_EQ(OutputStem("/a/Holiday.jpg", "small") + "|" + OutputStem("/a/Holiday.jpg", ""), "Holiday small|Holiday");
 }
 
-TEST(OutputNaming, NumbersNamesThatAreTaken) {
+TEST(OutputNaming, AnyEntryBlocksANameAndNumbersStopAt9999) {
     TempDir dir;
     EXPECT_EQ(OutputFilePath(dir.path(), "Holiday", "png"), dir.File("Holiday.png"));
-    WriteFile(dir.File("Holiday.png"), "x");
-    EXPECT_EQ(OutputFilePath(dir.path(), "Holiday", "png"), dir.File("Holiday (2).png"));
-    WriteFile(dir.File("Holiday (2).png"), "x");
-    EXPECT_EQ(OutputFilePath(dir.path(), "Holiday", "png"), dir.File("Holiday (3).png"));
-}
-
-TEST(OutputNaming, AnyEntryBlocksAName) {
-    TempDir dir;
     ASSERT_EQ(::mkdir(dir.File("Holiday.png").c_str(), 0700), 0);
     ASSERT_EQ(::symlink("/nonexistent/target", dir.File("Holiday (2).png").c_str()), 0);  // dangling
     EXPECT_EQ(OutputFilePath(dir.path(), "Holiday", "png"), dir.File("Holiday (3).png"));
     EXPECT_EQ(OutputFolderPath(dir.path(), "Holiday.png"), dir.File("Holiday.png (2)"));
-}
 
-TEST(OutputNaming, GivesUpAfterNumber9999) {
-    TempDir dir;
     WriteFile(dir.File("a.txt"), "");
     for (int n = 2; n <= 9998; ++n) WriteFile(dir.File("a (" + std::to_string(n) + ").txt"), "");
     EXPECT_EQ(OutputFilePath(dir.path(), "a", "txt"), dir.File("a (9999).txt"));
     WriteFile(dir.File("a (9999).txt"), "");
     try {
         OutputFilePath(dir.path(), "a", "txt");
-        FAIL() << "expected a failure";
+        ADD_FAILURE() << "expected a failure";
     } catch (const ConvertError& error) {
         EXPECT_EQ(error.message, "Too many files with this name in the folder");
-        EXPECT_EQ(error.code, E_FAIL);
     }
 }

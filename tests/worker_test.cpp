@@ -1,37 +1,47 @@
+// The worker process: the program's own worker mode, its confinement, and starting and
+// waiting on a worker from the host's side (with the scripted tools/fake_worker).
 #include <gtest/gtest.h>
-
 #include <sched.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
+#include <ctime>
 #include <thread>
 
+#include "platform/worker_process.h"
 #include "platform/worker_sandbox.h"
-#include "support/process_support.h"
 #include "support/test_support.h"
 #include "worker.h"
 
-using testing_support::ChildProcess;
-using testing_support::TempDir;
-using testing_support::WriteFile;
+using namespace testing_support;
 
 namespace {
 
-constexpr const char* kLimits = "limits 60 70 1536 4096 2 1 1\n";
+const char* const kFakeWorker = QUILL_TOOL_fake_worker;
+const std::string kLimits = "limits 60 70 1536 4096 2 1 1\n";
 
-struct WorkerRun {
-    std::string output;
-    int exitCode;
-};
+// Everything the worker writes until its output ends.
+std::string ReadAll(WorkerProcess& worker) {
+    std::string text;
+    char chunk[4096];
+    for (ptrdiff_t got; (got = worker.ReadOutput(chunk, sizeof chunk)) != 0;) {
+        if (got > 0) text.append(chunk, static_cast<size_t>(got));
+        if (got < 0) worker.Wait(-1, 1000);
+    }
+    return text;
+}
 
-WorkerRun RunWorker(const std::string& request, bool closeInput = true) {
-    ChildProcess worker({QUILL_PROGRAM, "--worker"});
-    worker.Write(request);
-    if (closeInput) worker.CloseInput();
-    std::string output = worker.ReadAll();
-    return {output, worker.Wait()};
+// Sends the program's worker mode a request; its input stays open unless `closeInput`
+// (its end means a cancel). Returns what it wrote and its exit code.
+std::pair<std::string, int> RunWorker(const std::string& request, bool closeInput = false) {
+    auto worker = WorkerProcess::Start(QUILL_PROGRAM, nullptr, 0);
+    if (!worker) return {"not started", -1};
+    worker->WriteAll(request, {});
+    if (closeInput) worker->CloseInput();
+    std::string output = ReadAll(*worker);
+    return {output, worker->Reap()};
 }
 
 // Runs `body` in a child process and returns its exit code: the sandbox and the
@@ -52,96 +62,112 @@ int InChild(void (*body)()) {
 TEST(ProgressThrottle, DropsSmallQuickStepsAndRepeats) {
     worker::ProgressThrottle throttle;
     EXPECT_TRUE(throttle.Accept(0.1, 1000));
-    EXPECT_FALSE(throttle.Accept(0.101, 1010));
     EXPECT_FALSE(throttle.Accept(0.102, 1020));
     EXPECT_TRUE(throttle.Accept(0.105, 1030));   // a step of at least 0.004
     EXPECT_FALSE(throttle.Accept(0.105, 5000));  // an exact repeat, however late
-    EXPECT_TRUE(throttle.Accept(0.106, 1300));   // 250 ms after the last line
-    EXPECT_FALSE(throttle.Accept(0.05, 1310));   // backward and quick
-    EXPECT_TRUE(throttle.Accept(-1.0, 1320));    // not measurable is always news
-    EXPECT_FALSE(throttle.Accept(-1.0, 1330));
-}
-
-TEST(ProgressThrottle, FinalStepNeedsTheInterval) {
-    worker::ProgressThrottle throttle;
+    EXPECT_TRUE(throttle.Accept(0.106, 1280));   // 250 ms after the last line
+    EXPECT_FALSE(throttle.Accept(0.05, 1290));   // backward and quick
+    EXPECT_TRUE(throttle.Accept(-1.0, 1300));    // not measurable is always news
+    EXPECT_FALSE(throttle.Accept(-1.0, 1310));
     EXPECT_TRUE(throttle.Accept(0.999, 10000));
-    EXPECT_FALSE(throttle.Accept(1.0, 10100));
+    EXPECT_FALSE(throttle.Accept(1.0, 10249));  // even the last step waits for the interval
     EXPECT_TRUE(throttle.Accept(1.0, 10250));
-}
-
-TEST(ProgressLine, FourDecimalsAndASign) {
     EXPECT_EQ(worker::ProgressLine(-1.0), "progress -1.0000");
     EXPECT_EQ(worker::ProgressLine(0.12345), "progress 0.1235");
-    EXPECT_EQ(worker::ProgressLine(1.0), "progress 1.0000");
 }
 
-TEST(Worker, RefusesARequestItCannotRead) {
-    WorkerRun lowerCase = RunWorker(std::string("png 0 -\n/tmp/a.png\n\n") + kLimits);
-    EXPECT_EQ(lowerCase.exitCode, 2);
-    EXPECT_EQ(lowerCase.output, "");
-    WorkerRun noInputs = RunWorker(std::string("PNG 0 -\n\n") + kLimits);
-    EXPECT_EQ(noInputs.exitCode, 2);
-    EXPECT_EQ(noInputs.output, "");
-    WorkerRun nothing = RunWorker("");
-    EXPECT_EQ(nothing.exitCode, 2);
-    EXPECT_EQ(nothing.output, "");
+TEST(Worker, RefusesARequestItCannotReadSilently) {
+    for (const std::string& request : {"png 0 -\n/tmp/a.png\n\n" + kLimits, "PNG 0 -\n\n" + kLimits, std::string()})
+        EXPECT_EQ(RunWorker(request, true), std::make_pair(std::string(), 2)) << request;
 }
 
-TEST(Worker, AFailingInputDoesNotStopTheJob) {
+TEST(Worker, AFailingInputDoesNotStopTheJobAndPathsTravelUnchanged) {
     TempDir dir;
-    WriteFile(dir.File("notes"), "no extension");
-    std::string request = "PDF 0 -\n" + dir.File("missing.txt") + "\n" + dir.File("notes") + "\nrelative.txt\n\n" + kLimits;
-    WorkerRun run = RunWorker(request, false);
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.output,
+    std::string folder = dir.File("Fotos von Jürgen");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    WriteFile(folder + "/Café menu", "x");  // no extension: fails after the path checks
+    auto [output, exitCode] = RunWorker("PDF 0 -\n" + dir.File("missing.txt") + "\n" + folder + "/Café menu\r\n" +
+                                        "relative.txt\n\n" + kLimits);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(output,
               "file 0\nerror 0 The file no longer exists\n"
               "file 1\nerror 1 Quillaven doesn't know this file type\n"
               "file 2\nerror 2 Only files on this PC can be converted\n");
 }
 
-TEST(Worker, PathsWithSpacesAndNonAsciiTravelUnchanged) {
-    TempDir dir;
-    std::string folder = dir.File("Fotos von Jürgen");
-    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
-    std::string path = folder + "/Café menu";  // no extension: fails after the path checks
-    WriteFile(path, "x");
-    WorkerRun run = RunWorker("TXT 0 -\n" + path + "\r\n\n" + kLimits, false);
-    EXPECT_EQ(run.output, "file 0\nerror 0 Quillaven doesn't know this file type\n");
-}
-
-TEST(WorkerSandbox, NoProcessesButThreads) {
+TEST(WorkerSandbox, NoProcessesButThreadsAndLowPriorityForEveryThread) {
     EXPECT_EQ(InChild([] {
                   if (!InstallWorkerSandbox()) ::_exit(1);
-                  bool threadRan = false;
-                  std::thread([&] { threadRan = true; }).join();
-                  if (!threadRan) ::_exit(2);
-                  if (::fork() != -1) ::_exit(3);
-                  char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
+                  std::thread([] {}).join();  // a refused thread would end the process
+                  if (::fork() != -1) ::_exit(2);
+                  char* argv[] = {const_cast<char*>("/bin/false"), nullptr};  // exits 1 if it runs
                   pid_t pid;
-                  if (::posix_spawn(&pid, "/bin/true", nullptr, nullptr, argv, nullptr) == 0) ::_exit(4);
-                  ::execv("/bin/true", argv);
+                  if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv, nullptr) == 0) ::_exit(3);
+                  ::execv(argv[0], argv);
                   ::_exit(0);  // exec failed, as it must
               }),
               0);
-}
-
-TEST(WorkerPriority, LowPriorityReachesEveryThread) {
     EXPECT_EQ(InChild([] {
-                  std::atomic<bool> stop{false};
                   std::atomic<pid_t> helper{0};
                   std::thread thread([&] {
                       helper = ::gettid();
-                      while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                      ::pause();
                   });
                   while (helper == 0) std::this_thread::yield();
                   SetProcessPriority(true);
-                  int result = 0;
-                  if (::getpriority(PRIO_PROCESS, 0) != 19) result = 1;
-                  if (::getpriority(PRIO_PROCESS, static_cast<id_t>(helper.load())) != 19) result = 2;
-                  if (::sched_getscheduler(helper) != SCHED_IDLE) result = 3;
-                  stop = true;
-                  thread.join();
-                  ::_exit(result);
+                  if (::getpriority(PRIO_PROCESS, 0) != 19) ::_exit(1);
+                  if (::getpriority(PRIO_PROCESS, static_cast<id_t>(helper.load())) != 19) ::_exit(2);
+                  ::_exit(::sched_getscheduler(helper) == SCHED_IDLE ? 0 : 3);  // ends the paused thread too
               }),
               0);
+}
+
+TEST(WorkerProcess, WritesThatCannotFinish) {
+    IgnoreBrokenPipes();  // as every host does
+    auto ends = WorkerProcess::Start(kFakeWorker, nullptr, 0), sleeps = WorkerProcess::Start(kFakeWorker, nullptr, 0);
+    ASSERT_TRUE(ends && sleeps);
+    // An unknown format ends the worker after the first line; the rest cannot be delivered.
+    EXPECT_EQ(ends->WriteAll("NOPE 0 -\n" + std::string(4 << 20, 'x'), {}), WorkerProcess::WriteResult::kFailed);
+    EXPECT_EQ(ends->Reap(), 2);
+    // This one reads its inputs and sleeps: the oversized rest waits until the writer is told to stop.
+    int asked = 0;
+    std::string request = "PNG 0 -\nignore-cancel;sleep:10000\n\n" + std::string(8 << 20, 'x');
+    EXPECT_EQ(sleeps->WriteAll(request, [&] { return ++asked > 3; }), WorkerProcess::WriteResult::kStopped);
+    sleeps->Kill();
+    EXPECT_EQ(sleeps->Reap(), 128 + SIGKILL);
+}
+
+TEST(WorkerProcess, WaitingNeverSpins) {
+    auto worker = WorkerProcess::Start(kFakeWorker, nullptr, 0);
+    ASSERT_TRUE(worker);
+    worker->WriteAll("PNG 0 -\nclose-output;sleep:400\n\n", {});
+    EXPECT_EQ(ReadAll(*worker), "file 0\n");
+    int wake = CreateWakeSignal();
+    SignalWake(wake);
+    std::clock_t cpuBefore = std::clock();
+    EXPECT_EQ(worker->Wait(wake, -1), unsigned(WorkerProcess::kWoken));
+    // Neither the ended output nor a wake already seen may end the next wait at once.
+    while (!(worker->Wait(wake, -1) & WorkerProcess::kExited)) {
+    }
+    EXPECT_LT(std::clock() - cpuBefore, CLOCKS_PER_SEC / 50);
+    CloseWakeSignal(wake);
+    EXPECT_EQ(worker->Reap(), 0);
+}
+
+TEST(WorkerProcess, StandardStreamsOfTheHostClosed) {
+    // pipe2 then hands out 0 to 2 for the worker's own pipes; they must still end up in place
+    // (a pipe end left on its own number keeps its close-on-exec flag and vanishes at exec).
+    int saved[3];
+    for (int fd = 0; fd < 3; ++fd) saved[fd] = ::dup(fd);  // all before any is closed
+    for (int fd = 0; fd < 3; ++fd) ::close(fd);
+    std::string output = "not started";
+    if (auto worker = WorkerProcess::Start(kFakeWorker, nullptr, 0)) {
+        worker->WriteAll("PNG 0 -\ndone 0\n\n", {});
+        output = ReadAll(*worker) + "exit " + std::to_string(worker->Reap());
+    }  // the host's own pipe ends may sit on 0 to 2: all of it ends before they are restored
+    for (int fd = 0; fd < 3; ++fd) {
+        ::dup2(saved[fd], fd);
+        ::close(saved[fd]);
+    }
+    EXPECT_EQ(output, "file 0\ndone 0\nexit 0");  // it read its request and wrote its lines
 }
