@@ -1,6 +1,6 @@
-// Fuzz harness for inflate: raw deflate streams. Besides failing cleanly, the decoder
-// must agree with the bit-at-a-time decoder kept with the tests on every input: the
-// same output, or the same error.
+// Fuzz harness for inflate on raw deflate streams: besides failing cleanly, the decoder
+// must agree with the bit-at-a-time decoder kept with the tests: the same output, or
+// the same error.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,20 +10,16 @@
 #include "convert/documents/zip.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::span<const uint8_t> input(data, size);
-    std::string output;
-    std::string error;
+    std::string output, error;
     try {
-        // A size hint taken from the input exercises the buffer growth from any start.
-        Inflate(input, output, size > 0 ? size_t{data[0]} << 8 : 0);
+        Inflate({data, size}, output, size > 0 ? size_t{data[0]} << 8 : 0);  // a size hint from any start
     } catch (const ConvertError& failure) {
         error = failure.message;
         output.clear();
     }
-    // The plain decoder takes seconds on a stream that fills the whole 256 MiB; the unit
-    // tests check where that limit bites.
+    // The plain decoder takes seconds to fill 256 MiB; the unit tests check that limit.
     if (error == "This document expands to an unreasonable size") return 0;
-    reference::InflateResult expected = reference::Inflate(input);
+    reference::InflateResult expected = reference::Inflate({data, size});
     if (error != expected.error || output != expected.output) __builtin_trap();
     return 0;
 }
