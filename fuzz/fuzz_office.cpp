@@ -1,5 +1,4 @@
 // Fuzzes the Word, OpenDocument and PowerPoint readers on the same package in memory.
-// Only their own failures may leave; anything else is a crash.
 #include <cstddef>
 #include <cstdint>
 #include <string>

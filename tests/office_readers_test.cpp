@@ -22,10 +22,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 using Entries = std::vector<std::pair<std::string, std::string>>;
-struct Case {
-    std::string xml;
-    Lines expected;
-};
+using Cases = std::vector<std::pair<std::string, Lines>>;  // XML, then the blocks it gives
 
 // Each block as "^" (break before), "hN:" (heading level), "*" (list item) and its text.
 Lines Describe(const Document& document) {
@@ -37,11 +34,11 @@ Lines Describe(const Document& document) {
 }
 
 template <typename Read>
-void Check(const std::vector<Case>& cases, Read read) {
-    for (const Case& c : cases) {
+void Check(const Cases& cases, Read read) {
+    for (const auto& [xml, expected] : cases) {
         Document document;
-        read(c.xml, document);
-        EXPECT_EQ(Describe(document), c.expected) << c.xml;
+        read(xml, document);
+        EXPECT_EQ(Describe(document), expected) << xml;
     }
 }
 
@@ -63,23 +60,20 @@ std::string Package(const TempDir& dir, std::string_view name, const Entries& en
     return dir.File(name);
 }
 
-// A presentation part listing rId<n> for each n, and its relationships rId1.. to the targets.
-Entries Presentation(const std::vector<int>& ids, const Lines& targets) {
+// `more` and a presentation part listing rId<n> for each n, with relationships rId1.. to the targets.
+Entries Presentation(const std::vector<int>& ids, const Lines& targets, Entries more = {}) {
     std::string list, relationships;
     for (int id : ids) list += "<p:sldId id=\"" + std::to_string(255 + id) + "\" r:id=\"rId" + std::to_string(id) + "\"/>";
     for (size_t i = 0; i < targets.size(); ++i)
         relationships += "<Relationship Id=\"rId" + std::to_string(i + 1) + "\" Target=\"" + targets[i] + "\"/>";
-    return {{"ppt/presentation.xml", "<p:presentation><p:sldIdLst>" + list + "</p:sldIdLst></p:presentation>"},
-            {"ppt/_rels/presentation.xml.rels", "<Relationships>" + relationships + "</Relationships>"}};
-}
-Entries With(Entries entries, const Entries& more) {
-    entries.insert(entries.end(), more.begin(), more.end());
-    return entries;
+    more.push_back({"ppt/presentation.xml", "<p:presentation><p:sldIdLst>" + list + "</p:sldIdLst></p:presentation>"});
+    more.push_back({"ppt/_rels/presentation.xml.rels", "<Relationships>" + relationships + "</Relationships>"});
+    return more;
 }
 
-Document Read(const std::string& path) {
+Lines Read(const std::string& path) {
     ConvertContext context;
-    return ReadDocument(path, context);
+    return Describe(ReadDocument(path, context));
 }
 std::string ConvertFailure(const std::string& path) {
     try {
@@ -95,7 +89,6 @@ std::string Corpus(std::string_view relative) { return DataPath("corpus/document
 }  // namespace
 
 TEST(OfficeParts, WordBody) {
-    std::string item = "<w:p><w:pPr><w:numPr><w:ilvl w:val=\"0\"/><w:numId w:val=\"1\"/></w:numPr></w:pPr><w:r><w:t>i</w:t></w:r></w:p>";
     std::string styled = "<w:p><w:pPr><w:pStyle w:val=\"Heading1\"/><w:numPr/></w:pPr><w:r><w:t>h</w:t></w:r></w:p>";
     std::string inner = "<w:tbl><w:tr>" + Tc(P("i1")) + Tc(P("i2")) + "</w:tr><w:tr>" + Tc(P("i3")) + "</w:tr></w:tbl>";
     std::string box = "<w:txbxContent>" + P("boxed") + "</w:txbxContent>";
@@ -113,7 +106,6 @@ TEST(OfficeParts, WordBody) {
            {"<w:p><w:pPr><w:tabs><w:tab w:val=\"left\" w:pos=\"720\"/></w:tabs></w:pPr><w:r><w:t>a</w:t><w:tab/><w:t>b</w:t>"
             "<w:br/><w:t>c</w:t><w:br w:type=\"page\"/><w:cr/><w:t>e</w:t><w:noBreakHyphen/><w:t>co</w:t><w:softHyphen/></w:r></w:p>",
             {"a\tb\nc\n\ne\u2011co\u00AD"}},
-           {item + item + P("after"), {"*i", "*i", "after"}},
            // A cell's paragraphs run together, trailing spaces go, and a row is a body block.
            {P("before") + "<w:tbl><w:tblPr/><w:tr>" + Tc(P("a")) + Tc(P("one") + P("two ") + "<w:p/>") + Tc(P("c")) + "</w:tr><w:tr>" +
                 Tc(P("d")) + Tc(P("")) + Tc(styled) + "</w:tr></w:tbl>" + P("after"),
@@ -168,12 +160,10 @@ TEST(OfficeParts, OpenDocumentContent) {
             {"a", "^A i1\ti2\tB"}},
            {"<text:p>a</text:p></text:p></text:list-item></office:annotation><text:p>b</text:p><text:p>never closed", {"a", "b"}}},
           ReadOpenDocumentContent);
-    Document huge;
-    std::string xml = "<text:p>a<text:s text:c=\"2000000000\"/>b</text:p>";
-    ReadOpenDocumentContent(xml, huge);
+    Document huge;  // a space count is bounded
+    ReadOpenDocumentContent("<text:p>a<text:s text:c=\"2000000000\"/>b</text:p>", huge);
     ASSERT_EQ(huge.blocks.size(), 1u);
-    EXPECT_LE(huge.blocks[0].text.size(), xml.size() + (64u << 10) + 2);  // a space count is bounded
-    EXPECT_GE(huge.blocks[0].text.size(), 1000u);
+    EXPECT_TRUE(huge.blocks[0].text.size() > 1000 && huge.blocks[0].text.size() < 70000) << huge.blocks[0].text.size();
 }
 
 TEST(OfficeParts, PowerPointSlides) {
@@ -203,7 +193,8 @@ TEST(OfficeParts, PowerPointSlides) {
     Entries parts = Presentation({4, 2, 9, 3, 5}, {"slideMasters/slideMaster1.xml", "slides/slide1.xml", "slides/slide2.xml",
                                                    "/ppt/slides/slide3.xml", "slides/slide1.xml"});
     std::string presentation = "<p:sldMasterIdLst><p:sldMasterId r:id=\"rId1\"/></p:sldMasterIdLst>" + parts[0].second;
-    EXPECT_EQ(ListSlides(presentation, parts[1].second), (Lines{"ppt/slides/slide3.xml", "ppt/slides/slide1.xml", "ppt/slides/slide2.xml"}));
+    EXPECT_EQ(ListSlides(presentation, parts[1].second),
+              (Lines{"ppt/slides/slide3.xml", "ppt/slides/slide1.xml", "ppt/slides/slide2.xml"}));
     EXPECT_TRUE(ListSlides(presentation, "").empty());
     EXPECT_TRUE(ListSlides("", parts[1].second).empty());
 }
@@ -211,31 +202,20 @@ TEST(OfficeParts, PowerPointSlides) {
 TEST(OfficeReaders, PackagesBuiltHere) {
     TempDir dir;
     std::string body = "<w:document><w:body>" + P("Body") + "</w:body></w:document>";
-    Document word = Read(Package(dir, "Report.v2.DOCM", {{"word/styles.xml", P("styles")}, {"word/document.xml", body}}));
-    EXPECT_EQ(Describe(word), (Lines{"Body"}));  // only the body part
-    EXPECT_EQ(WideToUtf8(word.title), "Report.v2");
-    std::string title = "<draw:page><draw:frame presentation:class=\"title\"><draw:text-box><text:p>";
-    std::string close = "</text:p></draw:text-box></draw:frame></draw:page>";
-    EXPECT_EQ(Describe(Read(Package(dir, "b.odp", {{"content.xml", title + "One" + close + title + "Two" + close}}))),
-              (Lines{"h2:One", "^h2:Two"}));
+    EXPECT_EQ(Read(Package(dir, "a.docm", {{"word/styles.xml", P("styles")}, {"word/document.xml", body}})), (Lines{"Body"}));
     Entries slides = {{"ppt/slides/slide1.xml", Slide("One")}, {"ppt/slides/slide2.xml", Slide("Two")},
                       {"ppt/slides/slide3.xml", Slide("Three")}, {"ppt/slides/slide5.xml", Slide("Five")}};
     // The order is the presentation's, not the names'.
-    Entries listed = Presentation({3, 1, 2}, {"slides/slide1.xml", "slides/slide2.xml", "/ppt/slides/slide3.xml"});
-    EXPECT_EQ(Describe(Read(Package(dir, "a.pptx", With(slides, listed)))), (Lines{"h2:Three", "^h2:One", "^h2:Two"}));
+    Lines three = {"slides/slide1.xml", "slides/slide2.xml", "/ppt/slides/slide3.xml"};
+    EXPECT_EQ(Read(Package(dir, "a.pptx", Presentation({3, 1, 2}, three, slides))), (Lines{"h2:Three", "^h2:One", "^h2:Two"}));
     // With no presentation part, or none of its slides found, the numbered parts are
     // probed up to the first missing number.
-    EXPECT_EQ(Describe(Read(Package(dir, "b.pptx", slides))), (Lines{"h2:One", "^h2:Two", "^h2:Three"}));
-    EXPECT_EQ(Describe(Read(Package(dir, "c.pptx", With(slides, Presentation({1}, {}))))), (Lines{"h2:One", "^h2:Two", "^h2:Three"}));
-    // A listed slide that is missing or unreadable keeps its number.
-    listed = Presentation({1, 4, 2, 3}, {"slides/slide1.xml", "slides/slide2.xml", "slides/slide3.xml", "slides/gone.xml"});
-    std::string path = Package(dir, "d.pptx", With(listed, {{"ppt/slides/slide1.xml", Slide("First")},
-                                                           {"ppt/slides/slide2.xml", Slide("Bad")}, {"ppt/slides/slide3.xml", "<p:sld/>"}}));
-    std::string bytes = ReadFile(path);
-    bytes[bytes.find("ppt/slides/slide2.xml") - 30] = 'X';  // its local header (the first mention) loses its signature
-    std::filesystem::remove(path);
-    WriteFile(path, bytes);
-    EXPECT_EQ(Describe(Read(path)), (Lines{"h2:First", "^h2:Slide 4"}));
+    EXPECT_EQ(Read(Package(dir, "b.pptx", slides)), (Lines{"h2:One", "^h2:Two", "^h2:Three"}));
+    EXPECT_EQ(Read(Package(dir, "c.pptx", Presentation({1}, {}, slides))), (Lines{"h2:One", "^h2:Two", "^h2:Three"}));
+    // A listed slide that cannot be read keeps its number.
+    slides[2].second = "<p:sld/>";
+    EXPECT_EQ(Read(Package(dir, "d.pptx", Presentation({1, 4, 3}, {"slides/slide1.xml", "", "slides/slide3.xml", "gone.xml"}, slides))),
+              (Lines{"h2:One", "^h2:Slide 3"}));
 }
 
 TEST(OfficeReaders, BadInputFailsWithItsMessageAndLeavesNoOutput) {
@@ -248,20 +228,14 @@ TEST(OfficeReaders, BadInputFailsWithItsMessageAndLeavesNoOutput) {
     ASSERT_TRUE(word.compare(local, 4, "PK\x03\x04") == 0 && word[local + 8] == 8);  // a local header, deflated
     directory[central] = 'X';  // its central record loses its signature
     deflate[local + 30 + 17 + (uint8_t(word[local + 28]) | uint8_t(word[local + 29]) << 8)] = 0x07;  // data: a reserved block type
-    std::string odt = ReadFile(Corpus("odt/odt-odt-headers.odt"));
-    size_t content = odt.rfind("content.xml") - 46;
-    ASSERT_TRUE(odt.compare(content, 4, "PK\x01\x02") == 0 && odt[content + 10] == 8);  // a central record, deflated
-    odt.replace(content + 20, 4, std::string("\x10\0\0\0", 4));  // 16 compressed bytes: the stream is cut short
     const std::tuple<const char*, std::string, const char*> cases[] = {
         {"empty.docx", "", "This isn't a valid document"},
         {"cut.pptx", pptx.substr(0, pptx.size() - 100), "This isn't a valid document"},  // the end record is gone
         {"directory.docx", directory, "The document is corrupted"},
         {"deflate.docx", deflate, "The document is corrupted"},
-        {"short.odt", odt, "The document is truncated"},
         {"nobody.docx", package({{"Word/Document.xml", P("x")}}), "This doesn't look like a Word document"},  // names match exactly
         {"a.odp", package({{"Content.xml", "<office:document-content/>"}}), "This doesn't look like an OpenDocument file"},
-        {"a.pptx", package(With(Presentation({}, {"slides/slide1.xml"}), {{"ppt/slides/slide0.xml", Slide("0")},
-                                                                         {"ppt/slides/Slide1.xml", Slide("1")}})),
+        {"a.pptx", package(Presentation({}, {"slides/slide1.xml"}, {{"ppt/slides/slide0.xml", ""}, {"ppt/slides/Slide1.xml", ""}})),
          "This presentation has no slides"},
     };
     for (const auto& [name, bytes, message] : cases) {
@@ -283,7 +257,7 @@ TEST(OfficeReaders, PandocMadeWordAndOpenDocumentFilesReadBack) {
     for (const char* format : {"docx", "odt"}) {
         std::string out = dir.File(std::string("made.") + format);
         ASSERT_EQ(RunCommand("pandoc -f markdown -o " + ShellQuote(out) + " " + ShellQuote(dir.File("in.md"))).exitCode, 0);
-        EXPECT_EQ(Describe(Read(out)), (Lines{"h1:Grüße, 日本語 😀", "Body with emphasis, code and a link.", "h2:Second level", "*first item",
+        EXPECT_EQ(Read(out), (Lines{"h1:Grüße, 日本語 😀", "Body with emphasis, code and a link.", "h2:Second level", "*first item",
                                               "*ünïcödé", "h3:Third level", "Name\tGröße\tNote", "a\t1\tx", "日本\t2\ty z", "Closing."}))
             << format;
     }
@@ -294,8 +268,9 @@ TEST(OfficeReaders, RealFiles) {
     for (const char* folder : {"docx", "odt", "pptx"})
         for (const auto& entry : std::filesystem::directory_iterator(Corpus(folder))) {
             std::string name = entry.path().filename().string(), text;
+            ConvertContext context;
             Document document;
-            ASSERT_NO_THROW(document = Read(entry.path().string())) << name;
+            ASSERT_NO_THROW(document = ReadDocument(entry.path().string(), context)) << name;
             for (const Block& block : document.blocks) text += WideToUtf8(block.text);
             // Only a picture, or text hidden by a field; the ns0 file gives its elements a
             // prefix we do not match (prefixes are not resolved).
@@ -305,7 +280,7 @@ TEST(OfficeReaders, RealFiles) {
             ++files;
         }
     EXPECT_GE(files, 70u);
-    Lines background = Describe(Read(Corpus("pptx/pptx-background-image-output.pptx")));
+    Lines background = Read(Corpus("pptx/pptx-background-image-output.pptx"));
     ASSERT_EQ(background.size(), 12u);
     EXPECT_EQ(background.back(), "^h2:Slide 6");  // the sixth slide has no text
 }

@@ -1,6 +1,6 @@
 // A deliberately plain deflate decoder that reads every code one bit at a time: the
 // yardstick for the product's table-driven one. The ZIP tests and the inflate fuzz
-// harness require the same output, or the same error message, from both.
+// harness require the same result from both: the output, or "error: " and the message.
 #pragma once
 
 #include <cstdint>
@@ -11,12 +11,7 @@
 
 namespace reference {
 
-struct InflateResult {
-    std::string output;
-    std::string error;  // empty when the stream decoded
-};
-
-inline InflateResult Inflate(std::span<const uint8_t> in) {
+inline std::string Inflate(std::span<const uint8_t> in) {
     static const int lengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                        31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
     static const int distBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,    65,    97,    129,
@@ -24,8 +19,7 @@ inline InflateResult Inflate(std::span<const uint8_t> in) {
     static const int order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
     const char *truncated = "The document is truncated", *corrupted = "The document is corrupted";
     using Code = std::map<std::pair<int, int64_t>, int>;  // (length, code) to symbol
-    InflateResult result;
-    std::string& out = result.output;
+    std::string out;
     size_t bit = 0;
     auto bits = [&](int n) {
         int value = 0;
@@ -51,25 +45,24 @@ inline InflateResult Inflate(std::span<const uint8_t> in) {
             if (auto found = code.find({len, value = value << 1 | bits(1)}); found != code.end()) return found->second;
         throw corrupted;
     };
-    auto grown = [&] {
-        if (out.size() > 0x10000000) throw "This document expands to an unreasonable size";
-    };
+    const char* tooLarge = "This document expands to an unreasonable size";
     auto symbols = [&](const Code& litLen, const Code& dist) {
-        for (int symbol; (symbol = decode(litLen)) != 256; grown()) {
-            if (symbol < 256) {
-                out.push_back(static_cast<char>(symbol));
-                continue;
-            }
+        for (int symbol; (symbol = decode(litLen)) != 256;) {
             if (symbol >= 286) throw corrupted;
-            int l = symbol - 257, length = lengthBase[l] + bits(l < 8 || l == 28 ? 0 : (l - 4) / 4), d = decode(dist);
-            if (d >= 30) throw corrupted;
-            size_t distance = static_cast<size_t>(distBase[d] + bits(d < 4 ? 0 : (d - 2) / 2));
-            if (distance > out.size()) throw corrupted;
-            for (int i = 0; i < length; ++i) out.push_back(out[out.size() - distance]);
+            if (symbol < 256) out.push_back(static_cast<char>(symbol));
+            int l = symbol - 257, length = symbol < 256 ? 0 : lengthBase[l] + bits(l < 8 || l == 28 ? 0 : (l - 4) / 4);
+            if (length > 0) {
+                int d = decode(dist);
+                if (d >= 30) throw corrupted;
+                size_t distance = static_cast<size_t>(distBase[d] + bits(d < 4 ? 0 : (d - 2) / 2));
+                if (distance > out.size()) throw corrupted;
+                for (int i = 0; i < length; ++i) out.push_back(out[out.size() - distance]);
+            }
+            if (out.size() > 0x10000000) throw tooLarge;
         }
     };
     try {
-        for (uint64_t blocks = 0, final = 0; !final; grown()) {
+        for (uint64_t blocks = 0, final = 0; !final;) {
             if (blocks++ > in.size() * 8 / 3) throw corrupted;
             final = static_cast<uint64_t>(bits(1));
             int type = bits(2);
@@ -88,14 +81,13 @@ inline InflateResult Inflate(std::span<const uint8_t> in) {
                 for (int i = 0, count = bits(4) + 4; i < count; ++i) codeLen[static_cast<size_t>(order[i])] = bits(3);
                 Code lengthCode = build(codeLen);
                 while (lengths.size() < total) {
-                    int symbol = decode(lengthCode);
-                    if (symbol < 16) {
-                        lengths.push_back(symbol);
-                        continue;
+                    int symbol = decode(lengthCode), value = symbol, repeat = 1;
+                    if (symbol == 16) {
+                        if (lengths.empty()) throw corrupted;
+                        value = lengths.back(), repeat = 3 + bits(2);
+                    } else if (symbol > 16) {
+                        value = 0, repeat = symbol == 17 ? 3 + bits(3) : 11 + bits(7);
                     }
-                    if (symbol == 16 && lengths.empty()) throw corrupted;
-                    int value = symbol == 16 ? lengths.back() : 0;
-                    int repeat = symbol == 16 ? 3 + bits(2) : symbol == 17 ? 3 + bits(3) : 11 + bits(7);
                     if (lengths.size() + static_cast<size_t>(repeat) > total) throw corrupted;
                     lengths.insert(lengths.end(), static_cast<size_t>(repeat), value);
                 }
@@ -104,11 +96,12 @@ inline InflateResult Inflate(std::span<const uint8_t> in) {
             } else {
                 throw corrupted;
             }
+            if (out.size() > 0x10000000) throw tooLarge;
         }
     } catch (const char* message) {
-        result = {"", message};
+        return "error: " + std::string(message);
     }
-    return result;
+    return out;
 }
 
 }  // namespace reference
