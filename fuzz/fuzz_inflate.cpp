@@ -9,14 +9,16 @@
 #include "convert/documents/zip.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string output;
+    std::string output, error;
     try {
         Inflate({data, size}, output, size > 0 ? size_t{data[0]} << 8 : 0);  // a size hint from any start
     } catch (const ConvertError& failure) {
-        // The plain decoder takes seconds to fill 256 MiB; the unit tests check that limit.
-        if (failure.message == "This document expands to an unreasonable size") return 0;
-        output = "error: " + failure.message;
+        error = "error: " + failure.message;
     }
-    if (output != reference::Inflate({data, size})) __builtin_trap();
+    // Instrumented, the plain decoder takes seconds per hundred megabytes: streams that grow
+    // that large (the output buffer keeps its size on an error), the cap among them, are the
+    // unit tests' part.
+    if (output.size() > (16u << 20)) return 0;
+    if ((error.empty() ? output : error) != reference::Inflate({data, size})) __builtin_trap();
     return 0;
 }
