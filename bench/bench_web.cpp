@@ -6,102 +6,30 @@
 // and peak memory (wait4's ru_maxrss) are counted alike. Times are the best of a few runs.
 //
 // Usage: bench_web [runs]      (default 3; the slow CSV runs of the other tools run once)
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <string>
-#include <vector>
 
+#include "bench_support.h"
 #include "convert/core/catalog.h"
-#include "convert/core/context.h"
-#include "convert/core/converters.h"
-#include "convert/core/errors.h"
 #include "convert/core/process.h"
-#include "convert/documents/readers.h"
 
-namespace fs = std::filesystem;
+using namespace bench;
 
 namespace {
 
 constexpr int kSections = 300;            // about 200 pages of Markdown
 constexpr size_t kCsvBytes = 5u << 20;    // the CSV size the readers must handle quickly
 
-struct Run {
-    bool ok = false;
-    double seconds = 0;
-    long peakKiB = 0;
-};
-
-Run RunChild(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    Run run;
-    int status = 0;
-    struct rusage usage {};
-    if (pid < 0 || ::wait4(pid, &status, 0, &usage) < 0) return run;
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakKiB = usage.ru_maxrss;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
+// Prose from a small vocabulary with some non-ASCII words.
+Words MakeWords() {
+    return Words({"the", "of", "and", "to", "in", "is", "that", "for", "with", "as", "on", "was", "by", "from", "this",
+                  "report", "figure", "quarterly", "revenue", "section", "result", "growth", "market", "value", "table",
+                  "Grüße", "Köln", "naïve", "café", "façade", "日本語", "Ωμέγα", "übermäßig", "crème", "brûlée"},
+                 7, 12);
 }
-
-// Best time over `runs`; outputs are removed between runs so names never pile up.
-Run Best(const std::vector<std::string>& argv, const fs::path& outputs, int runs) {
-    Run best;
-    for (int i = 0; i < runs; ++i) {
-        Run run = RunChild(argv);
-        fs::remove_all(outputs);
-        fs::create_directories(outputs);
-        if (!run.ok) return run;
-        if (!best.ok || run.seconds < best.seconds) best.seconds = run.seconds;
-        best.peakKiB = std::max(best.peakKiB, run.peakKiB);
-        best.ok = true;
-    }
-    return best;
-}
-
-// Prose from a fixed pseudo-random walk over a small vocabulary with some non-ASCII words.
-class Words {
-public:
-    std::string Next(int count) {
-        static const char* const kWords[] = {
-            "the", "of", "and", "to", "in", "is", "that", "for", "with", "as", "on", "was", "by", "from", "this",
-            "report", "figure", "quarterly", "revenue", "section", "result", "growth", "market", "value", "table",
-            "Grüße", "Köln", "naïve", "café", "façade", "日本語", "Ωμέγα", "übermäßig", "crème", "brûlée"};
-        std::string text;
-        for (int i = 0; i < count; ++i) {
-            state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
-            text += kWords[(state_ >> 33) % std::size(kWords)];
-            text += (i + 1) % 12 == 0 ? ". " : " ";
-        }
-        return text;
-    }
-
-private:
-    uint64_t state_ = 7;
-};
 
 std::string MarkdownBook() {
-    Words words;
+    Words words = MakeWords();
     std::string md;
     for (int section = 1; section <= kSections; ++section) {
         md += std::string(static_cast<size_t>(section % 3) + 1, '#') + " Section " + std::to_string(section) + "\n\n";
@@ -113,25 +41,12 @@ std::string MarkdownBook() {
 }
 
 std::string Csv() {
-    Words words;
+    Words words = MakeWords();
     std::string csv = "id,name,city,amount,note\n";
     for (int row = 1; csv.size() < kCsvBytes; ++row)
         csv += std::to_string(row) + "," + words.Next(2) + ",\"" + words.Next(1) + ", " + words.Next(1) + "\"," +
                std::to_string(row * 37 % 100000) + "." + std::to_string(row % 100) + ",\"" + words.Next(5) + "\"\n";
     return csv;
-}
-
-void Write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-int Child(const std::string& input, int32_t format) {
-    try {
-        ConvertContext context;
-        ConvertDocument(input, Target{format, 0, ""}, context);
-        return 0;
-    } catch (const ConvertError& error) {
-        std::fprintf(stderr, "%s\n", error.message.c_str());
-        return 3;
-    }
 }
 
 void Report(const char* label, const char* tool, const Run& ours, const Run& theirs) {
@@ -140,14 +55,13 @@ void Report(const char* label, const char* tool, const Run& ours, const Run& the
         return;
     }
     std::printf("%-16s ours %7.3f s %7.1f MiB | %-16s %8.3f s %7.1f MiB | %7.1fx faster\n", label, ours.seconds,
-                static_cast<double>(ours.peakKiB) / 1024.0, tool, theirs.seconds, static_cast<double>(theirs.peakKiB) / 1024.0,
-                theirs.seconds / ours.seconds);
+                MiB(ours.peakKiB), tool, theirs.seconds, MiB(theirs.peakKiB), theirs.seconds / ours.seconds);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::strcmp(argv[1], "--child") == 0) return Child(argv[2], std::atoi(argv[3]));
+    if (argc == 4 && std::strcmp(argv[1], "--child") == 0) return ConvertInChild(argv[2], std::atoi(argv[3]));
     int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     std::string self = ModulePath();
     char pattern[] = "/tmp/bench_web-XXXXXX";
@@ -157,9 +71,8 @@ int main(int argc, char** argv) {
     fs::create_directories(in);
     fs::create_directories(out);
 
-    Write(root / "book.md", MarkdownBook());
-    Write(root / "table.csv", Csv());
-    // Inputs for our runs live in their own folder, where our outputs appear beside them.
+    WriteText(root / "book.md", MarkdownBook());
+    WriteText(root / "table.csv", Csv());
     fs::copy_file(root / "book.md", in / "book.md");
     fs::copy_file(root / "table.csv", in / "table.csv");
     if (!RunChild({"pandoc", "-s", (root / "book.md").string(), "-o", (in / "book.html").string()}).ok) {
@@ -172,35 +85,31 @@ int main(int argc, char** argv) {
                 static_cast<double>(fs::file_size(in / "book.html")) / 1024.0,
                 static_cast<double>(fs::file_size(in / "table.csv")) / 1048576.0, runs);
 
+    // Inputs for our runs live in their own folder, where our outputs appear beside them.
     auto ours = [&](const char* input, int32_t format) {
-        Run best;
-        for (int i = 0; i < runs; ++i) {
-            Run run = RunChild({self, "--child", (in / input).string(), std::to_string(format)});
-            for (const auto& entry : fs::directory_iterator(in))
-                if (entry.path().filename() != "book.md" && entry.path().filename() != "table.csv" &&
-                    entry.path().filename() != "book.html")
-                    fs::remove(entry.path());
-            if (!run.ok) return run;
-            if (!best.ok || run.seconds < best.seconds) best.seconds = run.seconds;
-            best.peakKiB = std::max(best.peakKiB, run.peakKiB);
-            best.ok = true;
-        }
-        return best;
+        return Best({self, "--child", (in / input).string(), std::to_string(format)}, runs,
+                    [&] { RemoveAllBut(in, {"book.md", "table.csv", "book.html"}); });
+    };
+    auto theirs = [&](const std::vector<std::string>& command, int count) {
+        return Best(command, count, [&] {
+            fs::remove_all(out);
+            fs::create_directories(out);
+        });
     };
     std::string md = (in / "book.md").string(), html = (in / "book.html").string(), csv = (in / "table.csv").string();
 
-    Report("Markdown -> HTML", "pandoc", ours("book.md", kHtml), Best({"pandoc", md, "-o", (out / "o.html").string()}, out, runs));
-    Report("HTML -> EPUB", "pandoc", ours("book.html", kEpub), Best({"pandoc", html, "-o", (out / "o.epub").string()}, out, runs));
+    Report("Markdown -> HTML", "pandoc", ours("book.md", kHtml), theirs({"pandoc", md, "-o", (out / "o.html").string()}, runs));
+    Report("HTML -> EPUB", "pandoc", ours("book.html", kEpub), theirs({"pandoc", html, "-o", (out / "o.epub").string()}, runs));
     Report("CSV -> JSON", "pandoc", ours("table.csv", kJson),
-           Best({"pandoc", "-f", "csv", "-t", "json", csv, "-o", (out / "o.json").string()}, out, 1));
+           theirs({"pandoc", "-f", "csv", "-t", "json", csv, "-o", (out / "o.json").string()}, 1));
     fs::path script = root / "to_xlsx.py";
-    Write(script, "import csv, sys, openpyxl\n"
-                  "wb = openpyxl.Workbook(write_only=True)\nws = wb.create_sheet('table')\n"
-                  "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
-                  "    for row in csv.reader(f): ws.append(row)\n"
-                  "wb.save(sys.argv[2])\n");
+    WriteText(script, "import csv, sys, openpyxl\n"
+                      "wb = openpyxl.Workbook(write_only=True)\nws = wb.create_sheet('table')\n"
+                      "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
+                      "    for row in csv.reader(f): ws.append(row)\n"
+                      "wb.save(sys.argv[2])\n");
     Report("CSV -> XLSX", "python openpyxl", ours("table.csv", kXlsx),
-           Best({"/usr/bin/python3", script.string(), csv, (out / "o.xlsx").string()}, out, 1));
+           theirs({"/usr/bin/python3", script.string(), csv, (out / "o.xlsx").string()}, 1));
     fs::remove_all(root);
     return 0;
 }
