@@ -46,7 +46,7 @@ TEST(Catalog, ImageAndVideoMenus) {
     for (const char* input : {"/a/x.tga", "/a/x.svg", "/a/x.cur", "/a/x.wdp", "/a/x.pgm"})
         EXPECT_EQ(Menu(input).children[0].children.back().sublabel, "6 formats") << input;
 
-    const MenuEntry& h264 = Menu("/a/clip.mp4").children[0].children[0];
+    MenuEntry h264 = Menu("/a/clip.mp4").children[0].children[0];
     EXPECT_EQ(DefaultLeaf(h264).label, "720p");
     EXPECT_EQ(DefaultLeaf(h264).option, 720);
     MenuEntry original = Menu("/a/clip.mov").children[0].children[0];

@@ -54,7 +54,7 @@ inline std::string Repeat(std::string_view piece, size_t count) {
 inline ZipArchive StoredPackage(const std::vector<std::pair<std::string_view, std::string_view>>& parts) {
     std::string archive, directory;
     auto put = [](std::string& out, uint64_t value, int bytes) {  // little-endian
-        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(i < 8 ? (value >> (8 * i)) & 0xFF : 0));
     };
     for (const auto& [name, bytes] : parts) {
         // Shared by the local header and the central record: version needed (2.0), flags,
