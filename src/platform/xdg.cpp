@@ -14,7 +14,7 @@ std::string HomeFolder() {
     return entry && entry->pw_dir ? entry->pw_dir : "/";
 }
 
-// The base directory specification ignores relative values.
+// Relative values are ignored, as the XDG base directory rules require.
 std::string FromEnvironment(const char* name, const char* fallbackUnderHome) {
     const char* value = std::getenv(name);
     if (value && value[0] == '/') return value;
