@@ -322,6 +322,15 @@ const char16_t* Latin1Table() {
 
 }  // namespace
 
+uint8_t WindowsLatin1Byte(char16_t c) {
+    if (c >= 0xA0 && c <= 0xFF) return static_cast<uint8_t>(c);
+    if (c < 0xA0) return 0;  // controls, and the bytes 0x81, 0x8D... that the page leaves undefined
+    const char16_t* upper = Latin1Table();
+    for (int k = 0; k < 0x20; ++k)
+        if (upper[k] == c) return static_cast<uint8_t>(0x80 + k);
+    return 0;
+}
+
 struct CodePageDecoder::Converter {
     iconv_t handle = reinterpret_cast<iconv_t>(-1);
     ~Converter() {

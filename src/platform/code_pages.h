@@ -36,5 +36,8 @@ private:
 // Text in the system's ANSI code page (Windows-1252 here), as UTF-16.
 std::u16string AnsiToWide(std::string_view bytes);
 
+// The Windows-1252 byte for a character at U+00A0 or above, or 0 when the page has none.
+uint8_t WindowsLatin1Byte(char16_t c);
+
 // The code page of an RTF \fcharset value, or 0 when the font set names none.
 uint32_t CodePageOfCharset(int32_t charset);

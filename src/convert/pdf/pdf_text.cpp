@@ -5,6 +5,8 @@
 
 #include <array>
 
+#include "platform/code_pages.h"
+
 namespace {
 
 constexpr int kDefaultWidth = 556;  // codes the fonts have no glyph for
@@ -45,13 +47,6 @@ constexpr std::array<short, 224> kHelveticaBold = {
      611,  611,  611,  611,  611,  611,  611,  584,  611,  611,  611,  611,  611,  556,  611,  556,  // 240-255
 };
 
-// Unicode code points of Windows-1252 bytes 0x80 to 0x9F; 0 marks a byte without a character.
-constexpr std::array<char16_t, 32> kHighControls = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
-};
-
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
@@ -68,14 +63,8 @@ std::string ToWinAnsi(std::u16string_view text) {
         }
         if (c < 0xA0) continue;  // C0 and C1 controls and DEL: nothing to draw
         if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) ++i;
-        char mapped = '?';
-        for (size_t k = 0; k < kHighControls.size(); ++k) {
-            if (kHighControls[k] == c) {
-                mapped = static_cast<char>(0x80 + k);
-                break;
-            }
-        }
-        out.push_back(mapped);
+        uint8_t mapped = WindowsLatin1Byte(c);
+        out.push_back(mapped ? static_cast<char>(mapped) : '?');
     }
     return out;
 }
