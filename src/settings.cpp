@@ -31,26 +31,27 @@ std::string AutostartPath() { return ConfigHome() + "/autostart/quillaven.deskto
 
 // A stored 32-bit number, read unsigned: a stored -5 is a very large number. Text that
 // is not a 32-bit integer is of the wrong type and counts as missing.
-std::optional<uint32_t> Read32(const SettingsFile& store, std::string_view name) {
-    std::optional<std::string> text = store.Get(name);
-    if (!text || text->empty()) return std::nullopt;
+std::optional<uint32_t> Read32(const SettingsFile::Values& values, std::string_view name) {
+    auto found = values.find(name);
+    if (found == values.end() || found->second.empty()) return std::nullopt;
+    const std::string& text = found->second;
     int64_t value = 0;
-    auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
-    if (error != std::errc() || end != text->data() + text->size()) return std::nullopt;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
     if (value < INT32_MIN || value > UINT32_MAX) return std::nullopt;
     return static_cast<uint32_t>(value);
 }
 
-uint32_t ReadNumber(const SettingsFile& store, std::string_view name, uint32_t fallback) {
-    return Read32(store, name).value_or(fallback);
+uint32_t ReadNumber(const SettingsFile::Values& values, std::string_view name, uint32_t fallback) {
+    return Read32(values, name).value_or(fallback);
 }
 
-bool ReadFlag(const SettingsFile& store, std::string_view name, bool fallback) {
-    std::optional<uint32_t> value = Read32(store, name);
+bool ReadFlag(const SettingsFile::Values& values, std::string_view name, bool fallback) {
+    std::optional<uint32_t> value = Read32(values, name);
     return value ? *value != 0 : fallback;
 }
 
-void Write32(std::string_view name, int64_t value) { Store().Set(name, std::to_string(value)); }
+void WriteNumber(std::string name, int64_t value) { Store().Update({{std::move(name), std::to_string(value)}}); }
 
 uint32_t Clamp(uint32_t value, uint32_t low, uint32_t high) { return value < low ? low : value > high ? high : value; }
 
@@ -77,7 +78,7 @@ void WriteAutostart() {
 }  // namespace
 
 LimitSettings ReadLimits() {
-    SettingsFile store = Store();
+    SettingsFile::Values store = Store().ReadAll();
     LimitSettings defaults;
     LimitSettings limits;
     limits.CpuPercent = static_cast<int32_t>(Clamp(ReadNumber(store, "CpuPercent", 60), kMinPercent, kMaxPercent));
@@ -91,13 +92,13 @@ LimitSettings ReadLimits() {
 }
 
 void WriteLimits(const LimitSettings& limits) {
-    Write32("CpuPercent", limits.CpuPercent);
-    Write32("GpuPercent", limits.GpuPercent);
-    Write32("VramMB", limits.VramMB);
-    Write32("RamMB", limits.RamMB);
-    Write32("ParallelJobs", limits.ParallelJobs);
-    Write32("GpuAcceleration", limits.GpuAcceleration ? 1 : 0);
-    Write32("LowPriority", limits.LowPriority ? 1 : 0);
+    Store().Update({{"CpuPercent", std::to_string(limits.CpuPercent)},
+                    {"GpuPercent", std::to_string(limits.GpuPercent)},
+                    {"VramMB", std::to_string(limits.VramMB)},
+                    {"RamMB", std::to_string(limits.RamMB)},
+                    {"ParallelJobs", std::to_string(limits.ParallelJobs)},
+                    {"GpuAcceleration", limits.GpuAcceleration ? "1" : "0"},
+                    {"LowPriority", limits.LowPriority ? "1" : "0"}});
 }
 
 LimitSettings Preset(int number) {
@@ -106,29 +107,24 @@ LimitSettings Preset(int number) {
     return LimitSettings{60, 70, 1536, 4096, 2, true, true};
 }
 
-bool ReadDragGesture() { return ReadFlag(Store(), "DragGesture", true); }
-void WriteDragGesture(bool on) { Write32("DragGesture", on ? 1 : 0); }
-bool ReadCheckForUpdates() { return ReadFlag(Store(), "CheckForUpdates", false); }
-void WriteCheckForUpdates(bool on) { Write32("CheckForUpdates", on ? 1 : 0); }
+bool ReadDragGesture() { return ReadFlag(Store().ReadAll(), "DragGesture", true); }
+void WriteDragGesture(bool on) { WriteNumber("DragGesture", on ? 1 : 0); }
+bool ReadCheckForUpdates() { return ReadFlag(Store().ReadAll(), "CheckForUpdates", false); }
+void WriteCheckForUpdates(bool on) { WriteNumber("CheckForUpdates", on ? 1 : 0); }
 
 int64_t ReadLastUpdateCheck() {
-    std::optional<std::string> text = Store().Get("LastUpdateCheck");
-    if (!text) return 0;
-    uint64_t value = 0;
-    auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
-    int64_t signedValue = 0;
-    if (error != std::errc() || end != text->data() + text->size()) {
-        // A negative number is still a 64-bit number.
-        auto [signedEnd, signedError] = std::from_chars(text->data(), text->data() + text->size(), signedValue);
-        if (signedError != std::errc() || signedEnd != text->data() + text->size()) return 0;
-        return signedValue;
-    }
-    return static_cast<int64_t>(value);
+    SettingsFile::Values values = Store().ReadAll();
+    auto found = values.find("LastUpdateCheck");
+    if (found == values.end()) return 0;
+    const std::string& text = found->second;
+    int64_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() ? value : 0;
 }
 
-void WriteLastUpdateCheck(int64_t seconds) { Write32("LastUpdateCheck", seconds); }
-bool IsFirstRun() { return !ReadFlag(Store(), "Initialized", false); }
-void MarkInitialized() { Write32("Initialized", 1); }
+void WriteLastUpdateCheck(int64_t seconds) { WriteNumber("LastUpdateCheck", seconds); }
+bool IsFirstRun() { return !ReadFlag(Store().ReadAll(), "Initialized", false); }
+void MarkInitialized() { WriteNumber("Initialized", 1); }
 
 bool IsStartWithWindows() {
     std::optional<std::string> text = ReadSmallFile(AutostartPath(), kDesktopEntryLimit);

@@ -34,45 +34,47 @@ std::string_view LineName(std::string_view line) {
 
 }  // namespace
 
-std::optional<std::string> SettingsFile::Get(std::string_view name) const {
-    std::string text = ReadSettingsText(path_);
-    std::optional<std::string> found;
-    for (const std::string& raw : Split<char>(text, '\n')) {
+SettingsFile::Values SettingsFile::ReadAll() const {
+    Values values;
+    for (const std::string& raw : Split<char>(ReadSettingsText(path_), '\n')) {
         std::string_view line(raw);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (LineName(line) == name) found = std::string(line.substr(name.size() + 1));
+        std::string_view name = LineName(line);
+        if (!name.empty()) values.insert_or_assign(std::string(name), std::string(line.substr(name.size() + 1)));
     }
-    return found;
+    return values;
 }
 
-void SettingsFile::Set(std::string_view name, const std::optional<std::string>& value) const {
+void SettingsFile::Update(const Changes& changes) const {
     MakeFolders(FolderOf(path_));
-    std::string lockPath = path_ + ".lock";
-    int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock < 0) return;
-    while (::flock(lock, LOCK_EX) != 0 && errno == EINTR) {
+    UniqueFd lock(::open((path_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!lock.valid()) return;
+    while (::flock(lock.get(), LOCK_EX) != 0 && errno == EINTR) {
     }
 
+    // Lines keep their order; a changed value replaces its first line, later copies go.
+    std::vector<bool> written(changes.size(), false);
     std::string updated;
-    bool replaced = false;
-    std::string text = ReadSettingsText(path_);
-    for (const std::string& raw : Split<char>(text, '\n')) {
+    for (const std::string& raw : Split<char>(ReadSettingsText(path_), '\n')) {
         std::string_view line(raw);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.empty()) continue;
-        if (LineName(line) == name) {
-            if (value && !replaced) updated.append(name).append("=").append(*value).append("\n");
-            replaced = true;
-            continue;
+        std::string_view name = LineName(line);
+        size_t change = 0;
+        while (change < changes.size() && changes[change].first != name) ++change;
+        if (change == changes.size()) {
+            updated.append(line).append("\n");
+        } else if (!written[change]) {
+            written[change] = true;
+            if (changes[change].second) updated.append(name).append("=").append(*changes[change].second).append("\n");
         }
-        updated.append(line).append("\n");
     }
-    if (value && !replaced) updated.append(name).append("=").append(*value).append("\n");
+    for (size_t change = 0; change < changes.size(); ++change)
+        if (!written[change] && changes[change].second)
+            updated.append(changes[change].first).append("=").append(*changes[change].second).append("\n");
 
     ReplaceFile(path_, updated, 0600);
-    ::flock(lock, LOCK_UN);
-    ::close(lock);
-}
+}  // closing the lock's descriptor releases it
 
 void SettingsFile::RemoveAll() const {
     ::unlink(path_.c_str());

@@ -3,18 +3,24 @@
 // advisory lock, so writers lose nothing and readers never see half a file.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 class SettingsFile {
 public:
     explicit SettingsFile(std::string path) : path_(std::move(path)) {}
 
-    // The raw text of a value, or nothing when the file or the name is missing.
-    std::optional<std::string> Get(std::string_view name) const;
-    // Sets (or with nothing, removes) one value; failures are ignored.
-    void Set(std::string_view name, const std::optional<std::string>& value) const;
+    using Values = std::map<std::string, std::string, std::less<>>;
+    using Changes = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+    // Every value, read in one go; empty when the file is missing.
+    Values ReadAll() const;
+    // Sets (or, with nothing, removes) values in one rewrite of the file; failures are ignored.
+    void Update(const Changes& changes) const;
     // Removes the file and its lock, and the folder when it is left empty.
     void RemoveAll() const;
 
