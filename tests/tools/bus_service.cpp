@@ -293,7 +293,7 @@ void Command(const std::string& line) {
         std::string name;
         std::string path;
         if (!LastItem(name, path)) return Say("no item");
-        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_error error{};  // all fields empty, as SD_BUS_ERROR_NULL (a C compound literal)
         int r = sd_bus_call_method(bus, name.c_str(), path.c_str(), "org.kde.StatusNotifierItem",
                                    verb == "activate" ? "Activate" : "ContextMenu", &error, nullptr, "ii", x, y);
         Say(verb + (r >= 0 ? " answered" : std::string(" failed ") + (error.name ? error.name : "")));
@@ -305,7 +305,7 @@ void Command(const std::string& line) {
         std::string path;
         if (!LastItem(name, path)) return Say("no item");
         sd_bus_message* reply = nullptr;
-        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_error error{};  // all fields empty, as SD_BUS_ERROR_NULL (a C compound literal)
         int r = sd_bus_call_method(bus, name.c_str(), path.c_str(), "org.freedesktop.DBus.Properties", "Get", &error,
                                    &reply, "ss", "org.kde.StatusNotifierItem", property.c_str());
         char type = 0;

@@ -94,7 +94,7 @@ Appearance::Impl::Impl(Appearance& owner, sd_bus* bus) : owner_(owner), bus_(bus
     // other message queued for the host's loop.
     sd_bus_message* call = NewRead(kColorScheme);
     sd_bus_message* reply = nullptr;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};  // all fields empty, as SD_BUS_ERROR_NULL (a C compound literal)
     if (call && sd_bus_call(bus_, call, kStartReadTimeoutUsec, &error, &reply) >= 0) dark_ = ReadColorScheme(reply);
     bool answered = reply || (sd_bus_error_is_set(&error) && !ErrorMeansAbsent(&error));
     sd_bus_error_free(&error);
