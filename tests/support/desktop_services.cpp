@@ -148,12 +148,12 @@ void ChildProcess::Send(const std::string& line) {
     }
 }
 
-void ChildProcess::Stop() {
+void ChildProcess::Stop(int signal) {
     if (input_ >= 0) ::close(input_);
     input_ = -1;
     if (pid_ > 0) {
-        ::kill(-pid_, SIGTERM);
-        ::kill(pid_, SIGTERM);
+        ::kill(-pid_, signal);
+        ::kill(pid_, signal);
         int status = 0;
         for (int round = 0; round < 200 && ::waitpid(pid_, &status, WNOHANG) == 0; ++round)
             std::this_thread::sleep_for(milliseconds(10));

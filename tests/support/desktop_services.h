@@ -37,7 +37,8 @@ public:
     // Everything read so far.
     const std::string& Output() const { return output_; }
     void Send(const std::string& line);
-    void Stop();
+    // Ends it with `signal` first (SIGKILL: no chance to say goodbye), then SIGKILL.
+    void Stop(int signal = 15);
 
 private:
     bool ReadSome(int timeoutMs);
@@ -71,6 +72,8 @@ public:
     bool Started() const { return !address_.empty(); }
     // A folder whose NAME.service files the daemon can start by activation.
     const std::string& ServiceFolder() const { return services_; }
+    // Kills the daemon outright, so that no client hears of another's departure first.
+    void Crash() { daemon_->Stop(9); }
 
 private:
     TempDir folder_;

@@ -399,8 +399,10 @@ int main(int argc, char** argv) {
 
     std::string pending;
     for (;;) {
-        while (sd_bus_process(bus, nullptr) > 0) {
+        int processed;
+        while ((processed = sd_bus_process(bus, nullptr)) > 0) {
         }
+        if (processed < 0) break;  // the bus is gone
         pollfd fds[2] = {{sd_bus_get_fd(bus), short(sd_bus_get_events(bus)), 0}, {0, POLLIN, 0}};
         if (::poll(fds, 2, 100) < 0) continue;
         if (fds[1].revents & (POLLIN | POLLHUP)) {

@@ -21,14 +21,12 @@ constexpr uint64_t kStartReadTimeoutUsec = 250'000;
 constexpr int kVariantDepth = 2;  // Read wraps the value in one more variant than ReadOne
 
 // Enters the variant(s) around a value: Read answers v holding v holding the value.
-bool EnterValue(sd_bus_message* message, const char* wanted, int& entered) {
-    entered = 0;
+bool EnterValue(sd_bus_message* message, const char* wanted) {
     for (int depth = 0; depth < kVariantDepth; ++depth) {
         char type = 0;
         const char* contents = nullptr;
         if (sd_bus_message_peek_type(message, &type, &contents) <= 0 || type != SD_BUS_TYPE_VARIANT) return false;
         if (sd_bus_message_enter_container(message, SD_BUS_TYPE_VARIANT, contents) < 0) return false;
-        ++entered;
         if (std::strcmp(contents, wanted) == 0) return true;
         if (std::strcmp(contents, "v") != 0) return false;
     }
@@ -36,18 +34,16 @@ bool EnterValue(sd_bus_message* message, const char* wanted, int& entered) {
 }
 
 std::optional<bool> ReadColorScheme(sd_bus_message* message) {
-    int entered = 0;
     uint32_t scheme = 0;
-    if (!EnterValue(message, "u", entered) || sd_bus_message_read(message, "u", &scheme) < 0) return std::nullopt;
+    if (!EnterValue(message, "u") || sd_bus_message_read(message, "u", &scheme) < 0) return std::nullopt;
     if (scheme == 1) return true;
     if (scheme == 2) return false;
     return std::nullopt;
 }
 
 std::optional<uint32_t> ReadAccent(sd_bus_message* message) {
-    int entered = 0;
     double rgb[3];
-    if (!EnterValue(message, "(ddd)", entered) || sd_bus_message_read(message, "(ddd)", &rgb[0], &rgb[1], &rgb[2]) < 0)
+    if (!EnterValue(message, "(ddd)") || sd_bus_message_read(message, "(ddd)", &rgb[0], &rgb[1], &rgb[2]) < 0)
         return std::nullopt;
     uint32_t packed = 0;
     for (double channel : rgb) {

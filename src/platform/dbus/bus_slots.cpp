@@ -35,6 +35,11 @@ int WatchNameOwner(sd_bus* bus, BusSlot& slot, const char* name, sd_bus_message_
     return sd_bus_add_match_async(bus, slot.Out(), rule.c_str(), handler, nullptr, userdata);
 }
 
+int WatchDisconnect(sd_bus* bus, BusSlot& slot, sd_bus_message_handler_t handler, void* userdata) {
+    return sd_bus_match_signal(bus, slot.Out(), nullptr, "/org/freedesktop/DBus/Local", "org.freedesktop.DBus.Local",
+                               "Disconnected", handler, userdata);
+}
+
 bool ReadNewOwner(sd_bus_message* message, std::string& newOwner) {
     const char* name = nullptr;
     const char* oldOwner = nullptr;

@@ -40,6 +40,9 @@ int CallAsync(sd_bus* bus, sd_bus_message* call, BusSlot& slot, sd_bus_message_h
 // old owner, new owner). The match is added without waiting for the bus daemon.
 int WatchNameOwner(sd_bus* bus, BusSlot& slot, const char* name, sd_bus_message_handler_t handler, void* userdata);
 
+// Calls `handler` when the connection to the bus is lost (sd-bus's local signal).
+int WatchDisconnect(sd_bus* bus, BusSlot& slot, sd_bus_message_handler_t handler, void* userdata);
+
 // The new owner carried by a NameOwnerChanged signal ("" when the name was released);
 // nothing when the message is not one.
 bool ReadNewOwner(sd_bus_message* message, std::string& newOwner);

@@ -3,6 +3,7 @@
 // carries the id of the one before it.
 #include "platform/dbus/notifications.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 
@@ -54,6 +55,7 @@ private:
     static int OnNotifyReply(sd_bus_message* reply, void* self, sd_bus_error* error);
     static int OnAction(sd_bus_message* message, void* self, sd_bus_error* error);
     static int OnOwner(sd_bus_message* message, void* self, sd_bus_error* error);
+    static int OnDisconnect(sd_bus_message* message, void* self, sd_bus_error* error);
 
     void SendNext();
     void AskCapabilities();
@@ -69,12 +71,14 @@ private:
     BusSlot inFlight_;  // the capabilities question or a Notify call
     BusSlot actionMatch_;
     BusSlot ownerMatch_;
+    BusSlot disconnectMatch_;
 };
 
 Notifier::Impl::Impl(Notifier& owner, sd_bus* bus) : owner_(owner), bus_(bus) {
     sd_bus_match_signal_async(bus_, actionMatch_.Out(), kService, kPath, kService, "ActionInvoked", OnAction, nullptr,
                               this);
     WatchNameOwner(bus_, ownerMatch_, kService, OnOwner, this);
+    WatchDisconnect(bus_, disconnectMatch_, OnDisconnect, this);
     available_ = NameHasOwner(bus_, kService) || NameIsActivatable(bus_, kService);
 }
 
@@ -180,6 +184,13 @@ int Notifier::Impl::OnOwner(sd_bus_message* message, void* self, sd_bus_error*) 
     impl->currentId_ = 0;
     impl->capabilitiesKnown_ = false;
     if (!owner.empty()) impl->available_ = true;
+    return 0;
+}
+
+int Notifier::Impl::OnDisconnect(sd_bus_message*, void* self, sd_bus_error*) {
+    auto* impl = static_cast<Impl*>(self);
+    impl->available_ = false;
+    impl->waiting_.reset();
     return 0;
 }
 

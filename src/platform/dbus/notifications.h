@@ -23,7 +23,8 @@ public:
     // for the server; balloons asked for while one is on its way are sent after it, the
     // latest only.
     void Show(std::string title, std::string text, int expireMs);
-    // False once the notification service did not answer, until a service appears.
+    // False when no notification server runs or can be started, or it stopped answering
+    // (until one appears), and once the bus is gone.
     bool Available() const;
 
     std::function<void()> onClicked;

@@ -41,6 +41,7 @@ private:
                           sd_bus_message* reply, void* self, sd_bus_error* error);
     static int OnWatcherOwner(sd_bus_message* message, void* self, sd_bus_error* error);
     static int OnRegisterReply(sd_bus_message* reply, void* self, sd_bus_error* error);
+    static int OnDisconnect(sd_bus_message* message, void* self, sd_bus_error* error);
     static const sd_bus_vtable kVtable[];
 
     bool Publish();
@@ -60,6 +61,7 @@ private:
     BusSlot object_;
     BusSlot nameRequest_;
     BusSlot watcherMatch_;
+    BusSlot disconnectMatch_;
     BusSlot pendingRegistration_;
 };
 
@@ -120,7 +122,8 @@ bool TrayItem::Impl::Publish() {
                    std::to_string(itemCounter.fetch_add(1) + 1);
     if (sd_bus_add_object_vtable(bus_, object_.Out(), kItemPath, kItemInterface, kVtable, this) < 0) return false;
     if (sd_bus_request_name_async(bus_, nameRequest_.Out(), serviceName_.c_str(), 0, nullptr, nullptr) < 0 ||
-        WatchNameOwner(bus_, watcherMatch_, kWatcherName, OnWatcherOwner, this) < 0) {
+        WatchNameOwner(bus_, watcherMatch_, kWatcherName, OnWatcherOwner, this) < 0 ||
+        WatchDisconnect(bus_, disconnectMatch_, OnDisconnect, this) < 0) {
         object_.Reset();
         return false;
     }
@@ -164,6 +167,11 @@ int TrayItem::Impl::OnWatcherOwner(sd_bus_message* message, void* self, sd_bus_e
         impl->SetRegistered(false, true);
     else
         impl->SendRegistration();  // a new watcher knows nothing of us, even when we were listed
+    return 0;
+}
+
+int TrayItem::Impl::OnDisconnect(sd_bus_message*, void* self, sd_bus_error*) {
+    static_cast<Impl*>(self)->SetRegistered(false, true);  // the session bus is gone, and the tray with it
     return 0;
 }
 

@@ -40,7 +40,7 @@ public:
     // it replaces the icon and tooltip of the listed item.
     bool Register(const TrayIconImage& icon, std::string tooltip);
     // Listed by a present watcher (true from a successful Register until the watcher
-    // refuses, does not answer or goes away).
+    // refuses, does not answer or goes away, or the bus itself is lost).
     bool Registered() const;
 
     std::function<void(int x, int y)> onActivate;
