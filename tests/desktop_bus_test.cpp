@@ -329,9 +329,14 @@ TEST_F(DesktopBusTest, ShowInFolderAsksTheFileManagerElseOpensTheFolderDetached)
     // A stand-in xdg-open that reports its arguments, session, descriptors and signal state.
     std::string record = folder.File("xdg-open.txt");
     std::string opener = folder.File("xdg-open");
+    // The signal state is read by the shell itself, before it runs anything: while it
+    // starts a command the shell blocks signals for a moment, which a reader could catch.
+    std::string signals = folder.File("signals.txt");
     WriteFile(opener, "#!/bin/sh\n"
+                      "while read -r key value; do case $key in Sig[BI]*) printf '%s\\t%s\\n' $key $value;; esac;"
+                      " done < /proc/$$/status > " + ShellQuote(signals) + "\n"
                       "{ echo \"args $*\"; echo \"pid $$\"; echo \"session $(cut -d' ' -f6 /proc/$$/stat)\";\n"
-                      "  grep -E '^Sig(Blk|Ign)' /proc/$$/status; for f in /proc/$$/fd/*; do readlink \"$f\"; done; true;\n"
+                      "  cat " + ShellQuote(signals) + "; for f in /proc/$$/fd/*; do readlink \"$f\"; done; true;\n"
                       "} > " + ShellQuote(record + ".tmp") + " && mv " + ShellQuote(record + ".tmp") + " " +
                       ShellQuote(record) + "\n");
     ::chmod(opener.c_str(), 0755);
