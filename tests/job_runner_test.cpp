@@ -375,9 +375,9 @@ TEST(JobRunner, AWorkerCannotReachItsHostNorLoosenItsLimits) {
     EXPECT_EQ(refused->outputs,
               (std::vector<std::string>{"ptrace=EPERM", "process_vm_readv=EPERM", "process_vm_writev=EPERM",
                                         "pidfd_open=EPERM", "pidfd_getfd=EPERM", "setrlimit=EPERM", "prlimit64=EPERM",
-                                        "prlimit64-host=EPERM", "personality=EPERM", "add_key=EPERM",
-                                        "request_key=EPERM", "keyctl=EPERM", "host-mem=EACCES", "getrlimit=ok",
-                                        "personality-query=ok", "thread=ok"}));
+                                        "personality=EPERM", "add_key=EPERM", "request_key=EPERM", "keyctl=EPERM",
+                                        "getrlimit=ok", "personality-query=ok", "thread=ok", "host-mem=EACCES",
+                                        "host-seize=EPERM"}));
     // A call of another architecture ends the whole worker at once (not only its thread, which
     // would leave the rest waiting forever); a RAM limit is set, but no memory ran out.
     for (const auto& job : {int80, x32}) {
