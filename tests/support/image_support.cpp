@@ -153,13 +153,15 @@ std::string FirstDifference(const PixelBuffer& a, const PixelBuffer& b, int topB
     return "";
 }
 
-PixelBuffer MagickDecode(const std::string& path) {
+PixelBuffer MagickDecode(const std::string& file) {
     TempDir dir;
+    std::string path = file.back() == ']' ? file.substr(0, file.rfind('[')) : file;
+    std::string frame = file.back() == ']' ? file.substr(file.rfind('[')) : "[0]";
     std::string raw = dir.File("out.rgba");
-    CommandResult size = RunCommand("convert " + ShellQuote(path + "[0]") + " -format '%w %h' info:");
+    CommandResult size = RunCommand("convert " + ShellQuote(path + frame) + " -format '%w %h' info:");
     uint32_t width = 0, height = 0;
     if (size.exitCode != 0 || std::sscanf(size.output.c_str(), "%u %u", &width, &height) != 2) return {};
-    if (RunCommand("convert " + ShellQuote(path + "[0]") + " -auto-orient -depth 8 rgba:" + ShellQuote(raw)).exitCode != 0) return {};
+    if (RunCommand("convert " + ShellQuote(path + frame) + " -auto-orient -depth 8 rgba:" + ShellQuote(raw)).exitCode != 0) return {};
     std::string bytes = ReadFile(raw);
     if (bytes.size() != static_cast<size_t>(width) * height * 4) return {};
     PixelBuffer image = Blank(width, height);
