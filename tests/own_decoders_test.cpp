@@ -175,7 +175,7 @@ TEST(TgaDecoder, ReadsWhatImageMagickWrites) {
 TEST(NetpbmDecoder, ReadsEveryVariant) {
     ExpectDecodes(images::DecodeNetpbm, {
         {"P1: 0 is white, 1 is black", "P1\n2 1\n0 1\n", Pixels(2, 1, {255, 255, 255, 255, 0, 0, 0, 255})},
-        {"P1: digits written together are pixels; comments anywhere", "P1 #size next\n3 # w\n1\n0#x\n11",
+        {"P1: digits written together are pixels; comments anywhere", "P1 #size next\n3 # w\n1#h\n0#x\n11",
          Pixels(3, 1, {255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 255})},
         {"P2 with maximum 1000: 1200 is clamped to white", "P2 3 1 1000 0 500 1200",
          Pixels(3, 1, {0, 0, 0, 255, 127, 127, 127, 255, 255, 255, 255, 255})},

@@ -203,17 +203,18 @@ void DecodeUncompressed(std::span<const uint8_t> data, size_t start, const Dib& 
 
 // RLE4, RLE8 and RLE24. The image starts transparent: deltas and early line ends skip
 // pixels. Runs past a row's end are dropped; data that ends before the end-of-bitmap
-// code and before the last row is damaged.
-void DecodeRunLength(std::span<const uint8_t> data, size_t start, const Dib& dib, PixelBuffer& image, bool topDown) {
-    for (size_t i = 3; i < image.bgra.size(); i += 4) image.bgra[i] = 0;
+// code and before the last row is damaged. Without an image the data is only checked,
+// so that damaged data fails before the picture's memory is taken.
+void DecodeRunLength(std::span<const uint8_t> data, size_t start, const Dib& dib, uint32_t width, uint32_t height,
+                     PixelBuffer* image, bool topDown) {
+    if (image)
+        for (size_t i = 3; i < image->bgra.size(); i += 4) image->bgra[i] = 0;
     if (start > data.size()) ThrowDamaged();
     const uint8_t* in = data.data() + start;
     const uint8_t* end = data.data() + data.size();
-    const uint32_t width = image.width, height = image.height;
-    Canvas canvas(image, topDown);
     uint64_t x = 0, row = 0;
     auto put = [&](const Bgra& pixel) {
-        if (x < width && row < height) Put(canvas.Row(static_cast<uint32_t>(row)) + x * 4, pixel);
+        if (image && x < width && row < height) Put(Canvas(*image, topDown).Row(static_cast<uint32_t>(row)) + x * 4, pixel);
         ++x;
     };
     auto need = [&](size_t count) {
@@ -269,10 +270,18 @@ void DecodeRunLength(std::span<const uint8_t> data, size_t start, const Dib& dib
 // Decodes the pixels of a DIB whose colour data starts at `start`.
 PixelBuffer DecodePixels(std::span<const uint8_t> data, size_t start, const Dib& dib, int64_t height) {
     bool topDown = height < 0;
-    PixelBuffer image = NewPixelBuffer(dib.width < 0 ? 0 : static_cast<uint64_t>(dib.width),
-                                       static_cast<uint64_t>(topDown ? -height : height));
-    if (dib.coding == Coding::kRle4 || dib.coding == Coding::kRle8 || dib.coding == Coding::kRle24)
-        DecodeRunLength(data, start, dib, image, topDown);
+    uint64_t width = dib.width < 0 ? 0 : static_cast<uint64_t>(dib.width);
+    uint64_t rows = static_cast<uint64_t>(topDown ? -height : height);
+    CheckImageSize(width, rows);
+    bool runLength = dib.coding == Coding::kRle4 || dib.coding == Coding::kRle8 || dib.coding == Coding::kRle24;
+    if (!runLength) {  // every row but the last with its padding, the last at least to its final pixel
+        uint64_t have = start <= data.size() ? data.size() - start : 0;
+        CheckEnoughData(have, (width * dib.bits + 31) / 32 * 4 * (rows - 1) + (width * dib.bits + 7) / 8);
+    }
+    if (runLength) DecodeRunLength(data, start, dib, static_cast<uint32_t>(width), static_cast<uint32_t>(rows), nullptr, topDown);
+    PixelBuffer image = NewPixelBuffer(width, rows);
+    if (runLength)
+        DecodeRunLength(data, start, dib, image.width, image.height, &image, topDown);
     else
         DecodeUncompressed(data, start, dib, image, topDown);
     return image;

@@ -19,11 +19,21 @@ inline constexpr const char* kCouldNotOpen = "Couldn't open this image";
 
 [[noreturn]] inline void ThrowDamaged() { throw ConvertError(kDamagedImage); }
 
-// A zeroed buffer of width x height pixels, or "This image reports an impossible size"
-// when the sides are outside the limits. Every decoder calls this as soon as its header
-// gives the size, before reading pixel data.
-inline PixelBuffer NewPixelBuffer(uint64_t width, uint64_t height) {
+// "This image reports an impossible size" when the sides are outside the limits. Every
+// decoder calls this as soon as its header gives the size.
+inline void CheckImageSize(uint64_t width, uint64_t height) {
     if (!ImageSizeAllowed(width, height)) throw ConvertError(kImpossibleSize);
+}
+
+// Decoders that can tell how many bytes the pixels need at least check that before
+// allocating, so that a tiny file claiming a huge picture never costs its memory.
+inline void CheckEnoughData(uint64_t have, uint64_t need) {
+    if (have < need) ThrowDamaged();
+}
+
+// A zeroed buffer of width x height pixels (the size checked as above).
+inline PixelBuffer NewPixelBuffer(uint64_t width, uint64_t height) {
+    CheckImageSize(width, height);
     PixelBuffer buffer;
     buffer.width = static_cast<uint32_t>(width);
     buffer.height = static_cast<uint32_t>(height);

@@ -239,11 +239,12 @@ PixelBuffer DecodeDds(std::string_view file) {
     } else {
         layout = FromLegacy(in);
     }
-    PixelBuffer image = NewPixelBuffer(width, height);
+    CheckImageSize(width, height);
     bool blocks = layout.format == Format::kBc1 || layout.format == Format::kBc2 || layout.format == Format::kBc3;
     uint64_t need = blocks ? uint64_t{(width + 3) / 4} * ((height + 3) / 4) * (layout.format == Format::kBc1 ? 8 : 16)
                            : uint64_t{width} * height * BytesPerPixel(layout);
-    if (data.size() - start < need) ThrowDamaged();
+    CheckEnoughData(data.size() - start, need);
+    PixelBuffer image = NewPixelBuffer(width, height);
     if (blocks) DecodeBlocks(data.data() + start, layout, image);
     else DecodePixels(data.data() + start, layout, image);
     return image;

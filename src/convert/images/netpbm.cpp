@@ -57,7 +57,8 @@ private:
 struct Header {
     int variant = 0;  // the digit after 'P'
     uint32_t width = 0, height = 0, maximum = 0, channels = 0;
-    size_t dataStart = 0;  // the first sample (binary variants) or the text after the header
+    size_t dataStart = 0;  // the first sample of the binary variants
+    size_t textStart = 0;  // where the plain variants' sample text may begin
 };
 
 // PAM: the first ENDHDR closes the header; each keyword's first occurrence before it
@@ -96,7 +97,8 @@ Header ReadHeader(std::string_view file) {
     bool bitmap = variant == 1 || variant == 4;
     header.maximum = bitmap ? 1 : cursor.Number();
     // Binary samples follow the single white-space byte after the last number.
-    header.dataStart = cursor.Position() + 1;
+    header.textStart = cursor.Position();
+    header.dataStart = header.textStart + 1;
     return header;
 }
 
@@ -115,6 +117,13 @@ inline void Store(uint8_t* out, const uint8_t* samples, uint32_t channels) {
 PixelBuffer DecodeNetpbm(std::string_view file) {
     Header header = ReadHeader(file);
     if (header.maximum < 1 || header.maximum > kMaxSample) ThrowDamaged();
+    CheckImageSize(header.width, header.height);
+    // Every sample takes a byte at least (a digit, or a binary sample); P4 an eighth of one.
+    uint64_t sampleCount = uint64_t{header.width} * header.height * header.channels;
+    uint64_t have = header.dataStart <= file.size() ? file.size() - header.dataStart : 0;
+    CheckEnoughData(have, header.variant == 4 ? (uint64_t{header.width} + 7) / 8 * header.height
+                          : header.variant == 1 || header.variant == 2 || header.variant == 3 ? sampleCount
+                                                                                                : sampleCount * (header.maximum > 255 ? 2 : 1));
     PixelBuffer image = NewPixelBuffer(header.width, header.height);
 
     // Every sample is scaled through one table: min(s, max) * 255 / max.
@@ -129,7 +138,7 @@ PixelBuffer DecodeNetpbm(std::string_view file) {
 
     switch (header.variant) {
         case 1: {  // one digit per pixel; a set bit is black
-            TextCursor cursor(file, header.dataStart);
+            TextCursor cursor(file, header.textStart);
             for (size_t i = 0; i < pixelCount; ++i) {
                 uint32_t bit = cursor.Number(1) != 0 ? 1 : 0;
                 samples[0] = scaled(1 - bit);
@@ -139,7 +148,7 @@ PixelBuffer DecodeNetpbm(std::string_view file) {
         }
         case 2:
         case 3: {
-            TextCursor cursor(file, header.dataStart);
+            TextCursor cursor(file, header.textStart);
             for (size_t i = 0; i < pixelCount; ++i) {
                 for (uint32_t c = 0; c < channels; ++c) samples[c] = scaled(cursor.Number());
                 Store(out + i * 4, samples, channels);

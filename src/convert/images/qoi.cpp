@@ -37,6 +37,9 @@ PixelBuffer DecodeQoi(std::string_view file) {
         return static_cast<uint32_t>(bytes[at]) << 24 | static_cast<uint32_t>(bytes[at + 1]) << 16 |
                static_cast<uint32_t>(bytes[at + 2]) << 8 | bytes[at + 3];
     };
+    CheckImageSize(u32(4), u32(8));
+    // One chunk byte gives at most a run of 62 pixels.
+    CheckEnoughData((bytes.size() - kHeaderSize) * kMaxRun, uint64_t{u32(4)} * u32(8));
     PixelBuffer image = NewPixelBuffer(u32(4), u32(8));
 
     std::array<Rgba, 64> index{};

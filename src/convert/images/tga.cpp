@@ -112,6 +112,11 @@ PixelBuffer DecodeTga(std::string_view file) {
 
     bool alpha = (descriptor & 0x0F) != 0;
     bool grey = kind == kGrey;
+    CheckImageSize(width, height);
+    // Raw data holds every pixel; a run-length packet of 1 + pixelBytes bytes at most 128.
+    uint64_t pixels = uint64_t{width} * height;
+    uint64_t dataBytes = dataStart <= bytes.size() ? bytes.size() - dataStart : 0;
+    CheckEnoughData(dataBytes, (imageType & kRunLengthBit) ? (pixels + 127) / 128 * (1 + pixelBytes) : pixels * pixelBytes);
     PixelBuffer image = NewPixelBuffer(width, height);
 
     std::vector<Bgra> palette;
