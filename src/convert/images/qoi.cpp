@@ -24,10 +24,6 @@ struct Rgba {
 
 inline size_t Hash(const Rgba& p) { return (p.r * 3u + p.g * 5u + p.b * 7u + p.a * 11u) % 64; }
 
-void PutU32BE(std::string& out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
-}
-
 }  // namespace
 
 PixelBuffer DecodeQoi(std::string_view file) {
@@ -93,35 +89,41 @@ PixelBuffer DecodeQoi(std::string_view file) {
 
 std::string EncodeQoi(const PixelBuffer& pixels) {
     if (!BufferConsistent(pixels)) throw ConvertError(kImpossibleSize);
-    std::string out = "qoif";
-    PutU32BE(out, pixels.width);
-    PutU32BE(out, pixels.height);
-    out += '\x04';  // channels
-    out += '\x00';  // sRGB with linear alpha
-    out.reserve(out.size() + pixels.bgra.size() + pixels.bgra.size() / 4 + kEndMarkerSize);
+    const size_t count = pixels.bgra.size() / 4;
+    // Written through a pointer into a buffer of the worst case (an RGBA chunk of 5 bytes
+    // a pixel), then cut to size.
+    std::string out(kHeaderSize + count * 5 + kEndMarkerSize, '\0');
+    auto* o = reinterpret_cast<uint8_t*>(out.data());
+    std::memcpy(o, "qoif", 4);
+    for (int i = 0; i < 4; ++i) {
+        o[4 + i] = static_cast<uint8_t>(pixels.width >> (24 - 8 * i));
+        o[8 + i] = static_cast<uint8_t>(pixels.height >> (24 - 8 * i));
+    }
+    o[12] = 4;  // channels
+    o[13] = 0;  // sRGB with linear alpha
+    o += kHeaderSize;
 
     std::array<Rgba, 64> index{};
     for (auto& slot : index) slot.a = 0;
     Rgba previous;
     int run = 0;
-    const size_t count = pixels.bgra.size() / 4;
     const uint8_t* in = pixels.bgra.data();
     for (size_t i = 0; i < count; ++i, in += 4) {
         Rgba pixel{in[2], in[1], in[0], in[3]};
         if (pixel == previous) {
             if (++run == kMaxRun || i + 1 == count) {
-                out += static_cast<char>(kOpRun | (run - 1));
+                *o++ = static_cast<uint8_t>(kOpRun | (run - 1));
                 run = 0;
             }
             continue;
         }
         if (run > 0) {
-            out += static_cast<char>(kOpRun | (run - 1));
+            *o++ = static_cast<uint8_t>(kOpRun | (run - 1));
             run = 0;
         }
         size_t slot = Hash(pixel);
         if (index[slot] == pixel) {
-            out += static_cast<char>(kOpIndex | slot);
+            *o++ = static_cast<uint8_t>(kOpIndex | slot);
         } else {
             index[slot] = pixel;
             if (pixel.a == previous.a) {
@@ -130,28 +132,24 @@ std::string EncodeQoi(const PixelBuffer& pixels) {
                 int db = static_cast<int8_t>(pixel.b - previous.b);
                 int drg = dr - dg, dbg = db - dg;
                 if (dr >= -2 && dr <= 1 && dg >= -2 && dg <= 1 && db >= -2 && db <= 1) {
-                    out += static_cast<char>(kOpDiff | (dr + 2) << 4 | (dg + 2) << 2 | (db + 2));
+                    *o++ = static_cast<uint8_t>(kOpDiff | (dr + 2) << 4 | (dg + 2) << 2 | (db + 2));
                 } else if (dg >= -32 && dg <= 31 && drg >= -8 && drg <= 7 && dbg >= -8 && dbg <= 7) {
-                    out += static_cast<char>(kOpLuma | (dg + 32));
-                    out += static_cast<char>((drg + 8) << 4 | (dbg + 8));
+                    *o++ = static_cast<uint8_t>(kOpLuma | (dg + 32));
+                    *o++ = static_cast<uint8_t>((drg + 8) << 4 | (dbg + 8));
                 } else {
-                    out += static_cast<char>(kOpRgb);
-                    out += static_cast<char>(pixel.r);
-                    out += static_cast<char>(pixel.g);
-                    out += static_cast<char>(pixel.b);
+                    o[0] = kOpRgb, o[1] = pixel.r, o[2] = pixel.g, o[3] = pixel.b;
+                    o += 4;
                 }
             } else {
-                out += static_cast<char>(kOpRgba);
-                out += static_cast<char>(pixel.r);
-                out += static_cast<char>(pixel.g);
-                out += static_cast<char>(pixel.b);
-                out += static_cast<char>(pixel.a);
+                o[0] = kOpRgba, o[1] = pixel.r, o[2] = pixel.g, o[3] = pixel.b, o[4] = pixel.a;
+                o += 5;
             }
         }
         previous = pixel;
     }
-    out.append(7, '\0');
-    out += '\x01';
+    o += kEndMarkerSize - 1;
+    *o++ = 1;  // seven zero bytes (already there) and a one
+    out.resize(static_cast<size_t>(o - reinterpret_cast<uint8_t*>(out.data())));
     return out;
 }
 

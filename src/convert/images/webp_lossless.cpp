@@ -31,17 +31,21 @@ constexpr uint32_t kDistanceUp = 1, kDistanceLeft = 2;  // VP8L distance codes f
 
 class BitWriter {
 public:
+    explicit BitWriter(size_t expectedBytes) { bytes_.reserve(expectedBytes); }
     void Put(uint32_t bits, int count) {
         accumulator_ |= static_cast<uint64_t>(bits) << used_;
         used_ += count;
-        while (used_ >= 8) {
-            bytes_ += static_cast<char>(accumulator_ & 0xFF);
-            accumulator_ >>= 8;
-            used_ -= 8;
+        if (used_ >= 32) {  // whole 32-bit words at a time: the hot path of every symbol
+            uint32_t word = static_cast<uint32_t>(accumulator_);
+            char out[4] = {static_cast<char>(word), static_cast<char>(word >> 8), static_cast<char>(word >> 16),
+                           static_cast<char>(word >> 24)};
+            bytes_.append(out, 4);
+            accumulator_ >>= 32;
+            used_ -= 32;
         }
     }
     std::string Finish() {
-        if (used_ > 0) bytes_ += static_cast<char>(accumulator_ & 0xFF);
+        for (; used_ > 0; used_ -= 8, accumulator_ >>= 8) bytes_ += static_cast<char>(accumulator_ & 0xFF);
         used_ = 0;
         accumulator_ = 0;
         return std::move(bytes_);
@@ -106,10 +110,17 @@ inline uint32_t Predict(const uint32_t* image, uint32_t width, uint32_t x, uint3
     }
 }
 
+// The cost of a residual: the sum over its channels of |channel as a signed byte|.
+struct CostTable {
+    std::array<uint8_t, 256> magnitude;
+    constexpr CostTable() : magnitude() {
+        for (int b = 0; b < 256; ++b) magnitude[static_cast<size_t>(b)] = static_cast<uint8_t>(b < 128 ? b : 256 - b);
+    }
+};
+constexpr CostTable kCost;
 inline uint32_t ResidualCost(uint32_t residual) {
-    uint32_t cost = 0;
-    for (int shift = 0; shift < 32; shift += 8) cost += static_cast<uint32_t>(std::abs(static_cast<int8_t>(residual >> shift)));
-    return cost;
+    return kCost.magnitude[residual & 0xFF] + kCost.magnitude[(residual >> 8) & 0xFF] +
+           kCost.magnitude[(residual >> 16) & 0xFF] + kCost.magnitude[residual >> 24];
 }
 
 struct Predicted {
@@ -129,24 +140,30 @@ Predicted PredictorTransform(const std::vector<uint32_t>& image, uint32_t width,
         uint32_t y0 = by * kBlockSize, y1 = std::min(height, y0 + kBlockSize);
         for (uint32_t bx = 0; bx < result.blocksAcross; ++bx) {
             uint32_t x0 = bx * kBlockSize, x1 = std::min(width, x0 + kBlockSize);
-            uint8_t best = kModes[0];
-            uint64_t bestCost = UINT64_MAX;
-            for (uint8_t mode : kModes) {
-                uint64_t cost = 0;
-                for (uint32_t y = y0; y < y1; ++y)
-                    for (uint32_t x = x0; x < x1; ++x)
-                        cost += ResidualCost(SubPixels(pixels[static_cast<size_t>(y) * width + x],
-                                                       Predict(pixels, width, x, y, mode)));
-                if (cost < bestCost) {
-                    bestCost = cost;
-                    best = mode;
+            // All five modes in one pass. Pixels of the first row and column have fixed
+            // predictions, the same cost under every mode, so they don't take part.
+            std::array<uint64_t, kModes.size()> costs{};
+            for (uint32_t y = std::max(y0, 1u); y < y1; ++y) {
+                const uint32_t* row = pixels + static_cast<size_t>(y) * width;
+                const uint32_t* above = row - width;
+                for (uint32_t x = std::max(x0, 1u); x < x1; ++x) {
+                    uint32_t p = row[x], left = row[x - 1], top = above[x], topLeft = above[x - 1];
+                    costs[0] += ResidualCost(SubPixels(p, left));
+                    costs[1] += ResidualCost(SubPixels(p, top));
+                    costs[2] += ResidualCost(SubPixels(p, Select(left, top, topLeft)));
+                    costs[3] += ResidualCost(SubPixels(p, ClampAddSubtractFull(left, top, topLeft)));
+                    costs[4] += ResidualCost(SubPixels(p, ClampAddSubtractHalf(Average2(left, top), topLeft)));
                 }
             }
-            result.modes[static_cast<size_t>(by) * result.blocksAcross + bx] = 0xFF000000u | (uint32_t{best} << 8);
+            size_t best = 0;
+            for (size_t m = 1; m < kModes.size(); ++m)
+                if (costs[m] < costs[best]) best = m;
+            uint8_t mode = kModes[best];
+            result.modes[static_cast<size_t>(by) * result.blocksAcross + bx] = 0xFF000000u | (uint32_t{mode} << 8);
             for (uint32_t y = y0; y < y1; ++y)
                 for (uint32_t x = x0; x < x1; ++x) {
                     size_t at = static_cast<size_t>(y) * width + x;
-                    result.residual[at] = SubPixels(pixels[at], Predict(pixels, width, x, y, best));
+                    result.residual[at] = SubPixels(pixels[at], Predict(pixels, width, x, y, mode));
                 }
         }
     }
@@ -401,7 +418,7 @@ std::string EncodeWebpLossless(const PixelBuffer& pixels) {
         in += 4;
     }
 
-    BitWriter out;
+    BitWriter out(pixels.bgra.size() / 2 + 64);
     out.Put(0x2F, 8);
     out.Put(width - 1, 14);
     out.Put(height - 1, 14);
