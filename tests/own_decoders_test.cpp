@@ -527,6 +527,8 @@ TEST(DdsDecoder, DecodesBlockAndUncompressedFormats) {
          Pixels(2, 1, {0, 0, 255, 255, 255, 0, 0, 255})},
         {"BC1 three colours and transparent black", DdsHeader(4, 1, 4, Four("DXT1"), 0, {}) + bc1Three,
          Pixels(4, 1, {255, 0, 0, 255, 0, 0, 255, 255, 128, 0, 128, 255, 0, 0, 0, 0})},
+        {"BC1 equal endpoints are three-colour: index 3 is transparent", DdsHeader(2, 1, 4, Four("DXT1"), 0, {}) + B({0x1F, 0, 0x1F, 0, 0x0C, 0, 0, 0}),
+         Pixels(2, 1, {255, 0, 0, 255, 0, 0, 0, 0})},
         {"BC2: explicit 4-bit alpha, always four colours", DdsHeader(4, 1, 4, Four("DXT3"), 0, {}) + B({0x0F, 0xF0, 0, 0, 0, 0, 0, 0}) + bc1Three,
          Pixels(4, 1, {255, 0, 0, 255, 0, 0, 255, 0, 170, 0, 85, 0, 85, 0, 170, 255})},
         {"BC3: interpolated alpha, eight-value mode", DdsHeader(4, 1, 4, Four("DXT5"), 0, {}) +

@@ -1,5 +1,5 @@
 // The program's own image encoders and the icon scaler. Every lossless output must decode,
-// by an independent decoder (ImageMagick, libwebp, dwebp, giflib), to exactly the pixels
+// by an independent decoder (ImageMagick, libwebp, giflib), to exactly the pixels
 // written; GIF is exact up to 256 colours and close beyond.
 #include <gif_lib.h>
 #include <gtest/gtest.h>
@@ -164,16 +164,6 @@ TEST(WebpLossless, WritesTheContainerAndHeaderBits) {
     }
 }
 
-TEST(WebpLossless, DwebpAgreesOnAPhotograph) {
-    REQUIRE_TOOL("dwebp");
-    TempDir dir;
-    PixelBuffer picture = MagickDecode(std::string("/work/shared/corpus/images/jpg/images-jpg-portrait_2.jpg"));
-    ASSERT_FALSE(picture.bgra.empty());
-    WriteFile(dir.File("a.webp"), images::EncodeWebpLossless(picture));
-    ASSERT_EQ(RunCommand("dwebp -quiet " + ShellQuote(dir.File("a.webp")) + " -pam -o " + ShellQuote(dir.File("a.pam"))).exitCode, 0);
-    EXPECT_EQ(FirstDifference(MagickDecode("pam:" + dir.File("a.pam")), picture), "");
-}
-
 // ---- GIF ----
 
 struct DecodedGif {
@@ -291,7 +281,8 @@ TEST(GifEncoder, QuantisesRichPicturesClosely) {
         EXPECT_GE(Psnr(gif.images[0], expected), c.minimumPsnr) << c.picture.width;
         for (size_t i = 3; i < expected.bgra.size(); i += 4) EXPECT_EQ(gif.images[0].bgra[i], expected.bgra[i]);
     }
-    // A gradient of 1024 shades: dithering keeps 8 x 8 block means within a step or two.
+    // A ramp of 1024 colours: error diffusion keeps 8 x 8 block means close to the
+    // picture's (a weakened diffusion nearly doubles the mean error).
     PixelBuffer ramp = SolidImage(1024, 16, 0, 0, 0, 255);
     for (uint32_t y = 0; y < 16; ++y)
         for (uint32_t x = 0; x < 1024; ++x) {
@@ -299,7 +290,7 @@ TEST(GifEncoder, QuantisesRichPicturesClosely) {
             p[0] = static_cast<uint8_t>(x / 4), p[1] = static_cast<uint8_t>(255 - x / 4), p[2] = static_cast<uint8_t>((x * 7) % 256);
         }
     PixelBuffer shown = GiflibDecode(images::EncodeGif(ramp)).images.at(0);
-    double worst = 0;
+    double worst = 0, total = 0;
     for (uint32_t bx = 0; bx < 1024; bx += 8)
         for (int c = 0; c < 3; ++c) {
             double want = 0, got = 0;
@@ -309,8 +300,10 @@ TEST(GifEncoder, QuantisesRichPicturesClosely) {
                     got += shown.bgra[(y * 1024 + x) * 4 + c];
                 }
             worst = std::max(worst, std::fabs(want - got) / 64);
+            total += std::fabs(want - got) / 64;
         }
     EXPECT_LE(worst, 6.0);
+    EXPECT_LE(total / (128 * 3), 0.7);
 }
 
 TEST(GifEncoder, WritesAnimationsFrameByFrame) {
@@ -336,18 +329,6 @@ TEST(GifEncoder, WritesAnimationsFrameByFrame) {
     images::GifWriter once(2, 2, false);
     EXPECT_EQ(ErrorOf([&] { once.Finish(); }), "Couldn't finish the GIF");
     EXPECT_EQ(ErrorOf([] { images::GifWriter(0, 5, false); }), "This image reports an impossible size");
-}
-
-TEST(GifEncoder, ImageMagickReadsTheAnimationToo) {
-    REQUIRE_TOOL("convert");
-    TempDir dir;
-    images::GifWriter writer(9, 4, true);
-    writer.AddFrame(FewColours(9, 4, 5, false, 8), 10);
-    writer.AddFrame(FewColours(9, 4, 200, false, 9), 10);
-    WriteFile(dir.File("a.gif"), writer.Finish());
-    CommandResult frames = RunCommand("identify -format '%T %w %h\\n' " + ShellQuote(dir.File("a.gif")));
-    EXPECT_EQ(frames.output, "10 9 4\n10 9 4\n");
-    EXPECT_EQ(FirstDifference(MagickDecode(dir.File("a.gif")), FewColours(9, 4, 5, false, 8)), "");
 }
 
 // ---- Icons and the scaler ----
