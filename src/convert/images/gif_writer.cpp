@@ -188,6 +188,7 @@ Sums SumOf(const std::vector<Colour>& colours, size_t begin, size_t end) {
 // where the two halves' errors add up least.
 std::vector<Rgb> MedianCut(std::vector<Colour>& colours, size_t count) {
     std::vector<Box> boxes{{0, colours.size(), SumOf(colours, 0, colours.size()).Error()}};
+    std::vector<Colour> scratch;
     while (boxes.size() < count) {
         auto worst = std::max_element(boxes.begin(), boxes.end(),
                                       [](const Box& a, const Box& b) { return a.error < b.error; });
@@ -197,9 +198,13 @@ std::vector<Rgb> MedianCut(std::vector<Colour>& colours, size_t count) {
         int axis = 0;
         for (int a = 1; a < 3; ++a)
             if (all.Variance(a) > all.Variance(axis)) axis = a;
-        std::sort(colours.begin() + static_cast<std::ptrdiff_t>(box.begin),
-                  colours.begin() + static_cast<std::ptrdiff_t>(box.end),
-                  [axis](const Colour& a, const Colour& b) { return Channel(a.key, axis) < Channel(b.key, axis); });
+        // Channels are bytes, so a counting sort orders the box along the axis in one pass.
+        std::array<size_t, 257> starts{};
+        for (size_t i = box.begin; i < box.end; ++i) ++starts[static_cast<size_t>(Channel(colours[i].key, axis)) + 1];
+        for (size_t v = 1; v < starts.size(); ++v) starts[v] += starts[v - 1];
+        scratch.resize(box.end - box.begin);
+        for (size_t i = box.begin; i < box.end; ++i) scratch[starts[static_cast<size_t>(Channel(colours[i].key, axis))]++] = colours[i];
+        std::copy(scratch.begin(), scratch.end(), colours.begin() + static_cast<std::ptrdiff_t>(box.begin));
         Sums left;
         size_t split = box.begin + 1;
         double best = INFINITY;
