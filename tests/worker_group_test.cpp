@@ -1,10 +1,5 @@
 // Finding the control groups of the host and setting the shared limits of its workers.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -18,9 +13,9 @@
 #include "platform/systemd_scope.h"
 #include "platform/worker_group.h"
 #include "platform/worker_process.h"
+#include "support/desktop_services.h"
 #include "support/test_support.h"
 
-extern char** environ;
 using namespace testing_support;
 
 namespace {
@@ -40,46 +35,19 @@ std::string Value(const std::string& dir, const std::string& v2, const std::stri
     return text.substr(0, text.find('\n'));
 }
 
-// A private session bus (dbus-daemon with a configuration of our own) on which a stand-in for
-// the user's systemd manager answers the four calls the scope makes and records each as a
-// line: the method, its plain arguments and its properties as Name=value.
+// A stand-in for the user's systemd manager on a private session bus: it answers the four
+// calls the scope makes and records each as a line: the method, its plain arguments and
+// its properties as Name=value.
 class FakeManager {
 public:
     FakeManager() {
-        std::string config = folder_.File("bus.conf");
-        WriteFile(config, "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
-                          "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n<busconfig><type>session</type>"
-                          "<listen>unix:path=" + folder_.File("bus") + "</listen><auth>EXTERNAL</auth>"
-                          "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                          "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
-                          "</busconfig>\n");
-        std::string option = "--config-file=" + config;
-        const char* argv[] = {"dbus-daemon", "--nofork", "--nopidfile", option.c_str(), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        if (::posix_spawnp(&daemon_, argv[0], &actions, nullptr, const_cast<char**>(argv), environ) != 0) daemon_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        struct stat info {};
-        for (int wait = 0; wait < 500 && ::stat(folder_.File("bus").c_str(), &info) != 0; ++wait)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        address_ = "unix:path=" + folder_.File("bus");
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
-        if (daemon_ > 0 && sd_bus_open_user(&bus_) >= 0 &&
+        if (bus_daemon_.Started() && sd_bus_open_user(&bus_) >= 0 &&
             sd_bus_add_object_vtable(bus_, nullptr, "/org/freedesktop/systemd1", "org.freedesktop.systemd1.Manager",
                                      kVtable, this) >= 0 &&
             sd_bus_request_name(bus_, "org.freedesktop.systemd1", 0) >= 0)
             thread_ = std::thread([this] { Serve(); });
     }
-    ~FakeManager() {
-        Stop();
-        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
-        if (daemon_ > 0) {
-            ::kill(daemon_, SIGTERM);
-            ::waitpid(daemon_, nullptr, 0);
-        }
-    }
+    ~FakeManager() { Stop(); }
     bool Running() const { return thread_.joinable(); }
     void Stop() {  // the manager leaves the bus; the bus stays
         stop_ = true;
@@ -182,9 +150,7 @@ private:
         SD_BUS_METHOD("KillUnit", "ssi", "", OnKill, SD_BUS_VTABLE_UNPRIVILEGED),
         SD_BUS_VTABLE_END};
 
-    TempDir folder_;
-    pid_t daemon_ = -1;
-    std::string address_;
+    PrivateBus bus_daemon_;
     sd_bus* bus_ = nullptr;
     std::thread thread_;
     std::atomic<bool> stop_{false};
