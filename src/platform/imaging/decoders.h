@@ -1,0 +1,41 @@
+// The imaging layer's decoders, chosen by the file's content (its first bytes), never
+// by its name. Each returns the first frame's stored pixels and how to turn them upright.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/imaging/bitmap_source.h"
+
+namespace imaging {
+
+enum class Container : uint8_t {
+    kUnknown, kJpeg, kPng, kGif, kBmp, kIco, kTiff, kWebp, kHeif, kJxr, kJxl, kDds,
+};
+
+// What a file's first bytes say it is.
+Container SniffContainer(std::string_view bytes);
+
+inline constexpr int kOrientationFromExif = -1;  // the file's own EXIF block decides
+
+struct DecodeOptions {
+    uint64_t memoryBudget = 0;  // bytes a decode may plan to use; 0 is no limit
+    bool tryRawFirst = false;   // the name says camera RAW: libraw goes before the content's decoder
+};
+
+struct DecodedFrame {
+    SourcePtr source;
+    int orientation = 1;  // 1..8, or kOrientationFromExif
+};
+
+// Decodes the first frame. Returns kComponentNotFound (and no frame) when no decoder of
+// this build knows the content. Throws ConvertError: "This image reports an impossible
+// size" (a side outside 1..65535 or too many pixels), the RAM-limit text when the decode
+// would need more memory than the budget, "Couldn't open this image" for damaged data.
+HRESULT DecodeFirstFrame(std::string_view bytes, const DecodeOptions& options, DecodedFrame& frame);
+
+// Routes the codec libraries' own messages to nothing (they would otherwise reach a
+// worker's standard error). Called before the first decode or encode; idempotent.
+void SilenceCodecLibraries();
+
+}  // namespace imaging

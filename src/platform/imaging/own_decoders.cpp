@@ -1,0 +1,51 @@
+// The containers whose decoders are the program's own (BMP/DIB, ICO/CUR, DDS), wrapped
+// as decoders of the imaging layer: their pixel buffers become BGRA bitmaps. An icon's
+// first directory entry may hold a whole PNG, which goes to the PNG decoder.
+#include "convert/core/errors.h"
+#include "convert/images/pixel_buffer.h"
+#include "platform/imaging/decoder_support.h"
+
+#if __has_include("convert/images/bmp.h") && __has_include("convert/images/ico.h") && __has_include("convert/images/dds.h")
+#define QUILL_OWN_CONTAINER_CODECS 1
+#include "convert/images/bmp.h"
+#include "convert/images/dds.h"
+#include "convert/images/ico.h"
+#endif
+
+namespace imaging {
+
+#ifdef QUILL_OWN_CONTAINER_CODECS
+namespace {
+
+DecodedFrame FromPixels(images::PixelBuffer pixels, const DecodeOptions& options) {
+    CheckImageHeader(pixels.width, pixels.height, 4, options);
+    auto bitmap = std::make_shared<Bitmap>(pixels.width, pixels.height, PixelFormat::kBgra32);
+    bitmap->Pixels() = std::move(pixels.bgra);
+    return {bitmap, 1};
+}
+
+}  // namespace
+
+bool DecodeOwn(Container container, std::string_view bytes, const DecodeOptions& options, DecodedFrame& frame) {
+    switch (container) {
+    case Container::kBmp: frame = FromPixels(images::DecodeBmp(bytes), options); return true;
+    case Container::kDds: frame = FromPixels(images::DecodeDds(bytes), options); return true;
+    case Container::kIco: {
+        images::IconImage icon = images::FirstIconImage(bytes);
+        if (!icon.png.empty()) {
+            frame = DecodePng(icon.png, options);
+            frame.orientation = 1;
+        } else {
+            frame = FromPixels(std::move(icon.pixels), options);
+        }
+        return true;
+    }
+    default: return false;
+    }
+}
+#else
+// This build has no own container codecs: their files are "no decoder" to the pipeline.
+bool DecodeOwn(Container, std::string_view, const DecodeOptions&, DecodedFrame&) { return false; }
+#endif
+
+}  // namespace imaging
