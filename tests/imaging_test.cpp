@@ -45,10 +45,11 @@ std::vector<uint8_t> ReadAll(BitmapSource& source) {
     return out;
 }
 
-HRESULT DecodeStatus(std::string_view bytes, const DecodeOptions& options, std::string& message) {
+HRESULT DecodeStatus(std::string_view bytes, const DecodeOptions& options, std::string& message,
+                     DecodedFrame* decoded = nullptr) {
     DecodedFrame frame;
     try {
-        return DecodeFirstFrame(bytes, options, frame);
+        return DecodeFirstFrame(bytes, options, decoded ? *decoded : frame);
     } catch (const ConvertError& error) {
         message = error.message;
         return E_FAIL;
@@ -341,7 +342,8 @@ TEST(Encoders, EveryLibraryEncoderRoundTripsThroughItsDecoder) {
         ASSERT_EQ(encoder->Commit(bytes), S_OK);
         EXPECT_EQ(SniffContainer(bytes), c.container);
         DecodedFrame frame;
-        ASSERT_EQ(DecodeFirstFrame(bytes, {}, frame), S_OK);
+        std::string message;
+        ASSERT_EQ(DecodeStatus(bytes, {}, message, &frame), S_OK) << message;
         ASSERT_EQ(frame.source->Width(), 5u);
         ASSERT_EQ(frame.source->Height(), 3u);
         std::vector<uint8_t> back = ReadAll(*ConvertFormat(frame.source, PixelFormat::kBgra32));

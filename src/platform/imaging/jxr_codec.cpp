@@ -187,6 +187,13 @@ DecodedFrame DecodeJxr(std::string_view bytes, const DecodeOptions& options) {
     if (Failed(CreateWS_Memory(&h.stream, const_cast<char*>(bytes.data()), bytes.size())) ||
         Failed(PKImageDecode_Create_WMP(&h.decoder)) || Failed(h.decoder->Initialize(h.decoder, h.stream)))
         ThrowDamaged();
+    // jxrlib decodes a cut-short file without complaint, padding what is missing: the
+    // container's own offset and byte count say whether the coded image is all there.
+    // (jxrlib's encoder writes a wrong alpha byte count, so only the alpha plane's start is
+    // checked.)
+    const WmpDEMisc& layout = h.decoder->WMP.wmiDEMisc;
+    if (uint64_t{layout.uImageOffset} + layout.uImageByteCount > bytes.size() || layout.uAlphaOffset >= bytes.size())
+        ThrowDamaged();
     PKPixelFormatGUID stored;
     I32 width = 0, height = 0;
     if (Failed(h.decoder->GetPixelFormat(h.decoder, &stored)) || Failed(h.decoder->GetSize(h.decoder, &width, &height)) ||
