@@ -21,7 +21,6 @@
 #include "convert/images/ico.h"
 #include "convert/images/netpbm.h"
 #include "convert/images/qoi.h"
-#include "convert/images/resample.h"
 #include "convert/images/tga.h"
 #include "convert/images/webp_lossless.h"
 #endif
@@ -164,19 +163,7 @@ std::string OwnWritten(const SourcePtr& source, int32_t format) {
 // transparent square, stored as PNG.
 std::string WriteIcon(const SourcePtr& source, bool cursor) {
 #ifdef QUILL_OWN_CODECS
-    PixelBuffer pixels = ReadPixels(source);
-    uint32_t longest = std::max(pixels.width, pixels.height);
-    std::vector<std::string> images;
-    std::vector<uint32_t> sizes = IconSizes(longest, cursor);
-    for (uint32_t size : sizes) {
-        double factor = static_cast<double>(size) / longest;
-        auto scaledSide = [&](uint32_t side) {
-            return std::max<uint32_t>(1, static_cast<uint32_t>(side * factor + 0.5));
-        };
-        PixelBuffer scaled = ResizeCubic(pixels, scaledSide(pixels.width), scaledSide(pixels.height));
-        images.push_back(EncodeImage(CenterOnSquare(scaled, size), kPng, 0));
-    }
-    return AsString(AssembleIcon(sizes, images, cursor));
+    return BuildIcon(ReadPixels(source), cursor, [](const PixelBuffer& square) { return EncodeImage(square, kPng, 0); });
 #else
     (void)source;
     (void)cursor;

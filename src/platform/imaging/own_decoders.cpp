@@ -32,7 +32,7 @@ bool DecodeOwn(Container container, std::string_view bytes, const DecodeOptions&
     case Container::kDds: frame = FromPixels(images::DecodeDds(bytes), options); return true;
     case Container::kIco: {
         images::IconImage icon = images::FirstIconImage(bytes);
-        if (!icon.png.empty()) {
+        if (icon.isPng) {
             frame = DecodePng(icon.png, options);
             frame.orientation = 1;
         } else {
