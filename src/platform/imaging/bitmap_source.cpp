@@ -140,7 +140,7 @@ HRESULT Bitmap::CopyPixels(const Rect* rect, uint32_t stride, size_t bufferSize,
 }
 
 std::shared_ptr<Bitmap> Materialize(const SourcePtr& source, HRESULT& status) {
-    if (auto bitmap = std::dynamic_pointer_cast<Bitmap>(source)) return bitmap;
+    if (Bitmap* bitmap = source->AsBitmap()) return std::shared_ptr<Bitmap>(source, bitmap);
     auto bitmap = std::make_shared<Bitmap>(source->Width(), source->Height(), source->Format());
     bitmap->SetResolution(source->GetResolution());
     std::vector<uint32_t> palette;
@@ -149,6 +149,13 @@ std::shared_ptr<Bitmap> Materialize(const SourcePtr& source, HRESULT& status) {
                                 bitmap->Pixels().data());
     if (status != S_OK) return nullptr;
     return bitmap;
+}
+
+HRESULT PullRows(BitmapSource& source, uint32_t y, uint32_t rows, std::vector<uint8_t>& band, size_t& stride) {
+    stride = static_cast<size_t>(source.Width()) * BytesPerPixel(source.Format());
+    band.resize(stride * rows);
+    Rect rect{0, static_cast<int32_t>(y), static_cast<int32_t>(source.Width()), static_cast<int32_t>(rows)};
+    return source.CopyPixels(&rect, static_cast<uint32_t>(stride), band.size(), band.data());
 }
 
 SourcePtr OrientSource(SourcePtr source, int orientation) {

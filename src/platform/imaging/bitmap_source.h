@@ -29,6 +29,8 @@ struct Resolution {
     double y = kDefaultDpi;
 };
 
+class Bitmap;
+
 class BitmapSource {
 public:
     virtual ~BitmapSource() = default;
@@ -41,6 +43,8 @@ public:
     // Copies `rect` (the whole image when null) into `buffer`, `stride` bytes from row
     // to row. E_INVALIDARG when the rectangle leaves the image or the buffer is too small.
     virtual HRESULT CopyPixels(const Rect* rect, uint32_t stride, size_t bufferSize, uint8_t* buffer) = 0;
+    // The pixels in memory when the source is a Bitmap (no type test crosses the plugin).
+    virtual Bitmap* AsBitmap() { return nullptr; }
 };
 
 using SourcePtr = std::shared_ptr<BitmapSource>;
@@ -60,6 +64,7 @@ public:
     PixelFormat Format() const override { return format_; }
     HRESULT CopyPalette(std::vector<uint32_t>& palette) const override;
     HRESULT CopyPixels(const Rect* rect, uint32_t stride, size_t bufferSize, uint8_t* buffer) override;
+    Bitmap* AsBitmap() override { return this; }
 
     size_t Stride() const { return stride_; }
     uint8_t* Row(uint32_t y) { return pixels_.data() + y * stride_; }
@@ -85,6 +90,9 @@ std::shared_ptr<Bitmap> Materialize(const SourcePtr& source, HRESULT& status);
 // 3 rotate 180, 4 flip, 5 rotate 90 then mirror, 6 rotate 90 clockwise, 7 rotate 270
 // then mirror, 8 rotate 270); other values give the source back unchanged.
 SourcePtr OrientSource(SourcePtr source, int orientation);
+
+// For encoders that write rows: pulls `rows` rows starting at `y` into `band`.
+HRESULT PullRows(BitmapSource& source, uint32_t y, uint32_t rows, std::vector<uint8_t>& band, size_t& stride);
 
 // A format converter: no dither, no palette (indexed targets are not offered). Returns
 // nullptr when the conversion is impossible.

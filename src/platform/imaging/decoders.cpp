@@ -1,18 +1,15 @@
 #include "platform/imaging/decoders.h"
 
 #include <cstring>
-#include <mutex>
-
-#include <tiffio.h>
+#include <string>
 
 #include "convert/core/errors.h"
 #include "convert/images/pixel_buffer.h"
-#include "platform/imaging/decoder_support.h"
+#include "platform/imaging/component.h"
+#include "platform/imaging/own_decoders.h"
 
 namespace imaging {
 namespace {
-
-constexpr uint64_t kConvertedBytesPerPixel = 4;  // the BGRA or BGR copy an encoder pulls through
 
 bool StartsWith(std::string_view bytes, std::string_view prefix) { return bytes.substr(0, prefix.size()) == prefix; }
 
@@ -54,47 +51,24 @@ Container SniffContainer(std::string_view bytes) {
     return Container::kUnknown;
 }
 
-void CheckImageHeader(uint64_t width, uint64_t height, uint64_t bytesPerPixel, const DecodeOptions& options) {
-    if (!images::ImageSizeAllowed(width, height)) throw ConvertError("This image reports an impossible size");
-    uint64_t planned = width * height * (bytesPerPixel + kConvertedBytesPerPixel);
-    if (options.memoryBudget != 0 && planned > options.memoryBudget)
-        throw ConvertError("Needed more memory than the RAM limit in Settings allows");
-}
-
-void ThrowDamaged() { throw ConvertError("Couldn't open this image"); }
-
 HRESULT DecodeFirstFrame(std::string_view bytes, const DecodeOptions& options, DecodedFrame& frame) {
-    SilenceCodecLibraries();
     Container container = SniffContainer(bytes);
+    if (container == Container::kBmp || container == Container::kIco || container == Container::kDds)
+        return DecodeOwn(container, bytes, options, frame) ? S_OK : kComponentNotFound;
+    ImagingComponent* component = LoadImagingComponent();
+    if (!component) return kComponentNotFound;
+    std::string message;
     // Camera RAW files are mostly TIFF-shaped; libraw knows which of them hold sensor data.
     if (options.tryRawFirst && container != Container::kJpeg && container != Container::kPng &&
-        container != Container::kGif && container != Container::kWebp && DecodeRaw(bytes, options, frame))
-        return S_OK;
-    switch (container) {
-    case Container::kJpeg: frame = DecodeJpeg(bytes, options); return S_OK;
-    case Container::kPng: frame = DecodePng(bytes, options); return S_OK;
-    case Container::kGif: frame = DecodeGif(bytes, options); return S_OK;
-    case Container::kTiff: frame = DecodeTiff(bytes, options); return S_OK;
-    case Container::kWebp: frame = DecodeWebp(bytes, options); return S_OK;
-    case Container::kHeif: frame = DecodeHeif(bytes, options); return S_OK;
-    case Container::kJxl: frame = DecodeJxl(bytes, options); return S_OK;
-    case Container::kJxr: frame = DecodeJxr(bytes, options); return S_OK;
-    case Container::kBmp:
-    case Container::kIco:
-    case Container::kDds: return DecodeOwn(container, bytes, options, frame) ? S_OK : kComponentNotFound;
-    case Container::kUnknown: break;
+        container != Container::kGif && container != Container::kWebp) {
+        HRESULT status = component->DecodeRaw(bytes, options, frame, message);
+        if (status == S_OK) return S_OK;
+        if (status != kComponentNotFound) throw ConvertError(message, status);
     }
-    return kComponentNotFound;
-}
-
-void SilenceCodecLibraries() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // The other libraries take their handlers per object (libjpeg, libpng, libheif's
-        // log level); libtiff also reports through these process-wide hooks.
-        TIFFSetErrorHandler(nullptr);
-        TIFFSetWarningHandler(nullptr);
-    });
+    if (container == Container::kUnknown) return kComponentNotFound;
+    HRESULT status = component->Decode(container, bytes, options, frame, message);
+    if (status != S_OK && status != kComponentNotFound) throw ConvertError(message, status);
+    return status;
 }
 
 }  // namespace imaging

@@ -34,8 +34,10 @@ struct DecodedFrame {
 // would need more memory than the budget, "Couldn't open this image" for damaged data.
 HRESULT DecodeFirstFrame(std::string_view bytes, const DecodeOptions& options, DecodedFrame& frame);
 
-// Routes the codec libraries' own messages to nothing (they would otherwise reach a
-// worker's standard error). Called before the first decode or encode; idempotent.
-void SilenceCodecLibraries();
+// Every decoder calls this as soon as its header gives the size: each side 1..65535,
+// at most the pixel limit, and the memory the decode plans (`bytesPerPixel` for every
+// pixel it holds at once, plus the converted copy the encoders take) within the budget.
+// Throws ConvertError "This image reports an impossible size" or the RAM-limit text.
+void CheckImageHeader(uint64_t width, uint64_t height, uint64_t bytesPerPixel, const DecodeOptions& options);
 
 }  // namespace imaging

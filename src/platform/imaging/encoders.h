@@ -40,13 +40,4 @@ public:
 // Covers the library-backed containers: PNG, JPEG, TIFF, HEIF (HEVC), JPEG XR.
 std::unique_ptr<FrameEncoder> CreateEncoder(Container container, const EncoderOptions& options);
 
-// Helpers for encoders that write rows: pulls `rows` rows starting at `y` into `band`.
-HRESULT PullRows(BitmapSource& source, uint32_t y, uint32_t rows, std::vector<uint8_t>& band, size_t& stride);
-
-std::unique_ptr<FrameEncoder> CreatePngEncoder();
-std::unique_ptr<FrameEncoder> CreateJpegEncoder(const EncoderOptions& options);
-std::unique_ptr<FrameEncoder> CreateTiffEncoder(const EncoderOptions& options);
-std::unique_ptr<FrameEncoder> CreateHeifEncoder(const EncoderOptions& options);
-std::unique_ptr<FrameEncoder> CreateJxrEncoder(const EncoderOptions& options);
-
 }  // namespace imaging

@@ -3,7 +3,8 @@
 // first directory entry may hold a whole PNG, which goes to the PNG decoder.
 #include "convert/core/errors.h"
 #include "convert/images/pixel_buffer.h"
-#include "platform/imaging/decoder_support.h"
+#include "platform/imaging/component.h"
+#include "platform/imaging/own_decoders.h"
 
 #if __has_include("convert/images/bmp.h") && __has_include("convert/images/ico.h") && __has_include("convert/images/dds.h")
 #define QUILL_OWN_CONTAINER_CODECS 1
@@ -33,7 +34,11 @@ bool DecodeOwn(Container container, std::string_view bytes, const DecodeOptions&
     case Container::kIco: {
         images::IconImage icon = images::FirstIconImage(bytes);
         if (icon.isPng) {
-            frame = DecodePng(icon.png, options);
+            ImagingComponent* component = LoadImagingComponent();
+            if (!component) return false;
+            std::string message;
+            HRESULT status = component->Decode(Container::kPng, icon.png, options, frame, message);
+            if (status != S_OK) throw ConvertError(message, status);
             frame.orientation = 1;
         } else {
             frame = FromPixels(std::move(icon.pixels), options);

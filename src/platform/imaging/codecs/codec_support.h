@@ -1,18 +1,16 @@
-// What the individual decoders share: the header check and the entry points the
-// registry in decoders.cpp dispatches to.
+// Inside the imaging plugin: the entry points of the individual codecs, which the
+// component in plugin.cpp dispatches to. These may throw ConvertError; the component
+// turns it into a status and a message before anything leaves the plugin.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
 #include "platform/imaging/decoders.h"
+#include "platform/imaging/encoders.h"
+#include "platform/imaging/svg_renderer.h"
 
 namespace imaging {
-
-// Every decoder calls this as soon as its header gives the size: each side 1..65535,
-// at most the pixel limit, and the memory the decode plans (`bytesPerPixel` for every
-// pixel it holds at once, plus the converted copy the encoders take) within the budget.
-void CheckImageHeader(uint64_t width, uint64_t height, uint64_t bytesPerPixel, const DecodeOptions& options);
 
 // Thrown for damaged data: "Couldn't open this image".
 [[noreturn]] void ThrowDamaged();
@@ -27,7 +25,17 @@ DecodedFrame DecodeJxl(std::string_view bytes, const DecodeOptions& options);
 DecodedFrame DecodeJxr(std::string_view bytes, const DecodeOptions& options);
 // False (nothing decoded) when libraw doesn't recognise the content.
 bool DecodeRaw(std::string_view bytes, const DecodeOptions& options, DecodedFrame& frame);
-// The program's own decoders (BMP/DIB, ICO/CUR, DDS); false when this build lacks them.
-bool DecodeOwn(Container container, std::string_view bytes, const DecodeOptions& options, DecodedFrame& frame);
+
+std::unique_ptr<FrameEncoder> CreatePngEncoder();
+std::unique_ptr<FrameEncoder> CreateJpegEncoder(const EncoderOptions& options);
+std::unique_ptr<FrameEncoder> CreateTiffEncoder(const EncoderOptions& options);
+std::unique_ptr<FrameEncoder> CreateHeifEncoder(const EncoderOptions& options);
+std::unique_ptr<FrameEncoder> CreateJxrEncoder(const EncoderOptions& options);
+
+SvgSize SvgDocumentSize(std::string_view document);
+SourcePtr RenderSvgDocument(std::string_view document, uint64_t memoryBudget);
+
+// Routes the libraries' process-wide message hooks to nothing.
+void SilenceCodecLibraries();
 
 }  // namespace imaging

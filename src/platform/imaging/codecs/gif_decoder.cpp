@@ -9,7 +9,7 @@
 #include <gif_lib.h>
 
 #include "convert/core/errors.h"
-#include "platform/imaging/decoder_support.h"
+#include "platform/imaging/codecs/codec_support.h"
 
 namespace imaging {
 namespace {

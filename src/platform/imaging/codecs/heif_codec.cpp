@@ -12,7 +12,7 @@
 #include <libheif/heif.h>
 
 #include "convert/core/errors.h"
-#include "platform/imaging/decoder_support.h"
+#include "platform/imaging/codecs/codec_support.h"
 #include "platform/imaging/encoders.h"
 
 namespace imaging {

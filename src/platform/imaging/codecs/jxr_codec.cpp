@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "convert/core/errors.h"
-#include "platform/imaging/decoder_support.h"
+#include "platform/imaging/codecs/codec_support.h"
 #include "platform/imaging/encoders.h"
 
 // jxrlib's headers define min and max as macros; they come last and take them back.

@@ -15,7 +15,7 @@
 #include <jerror.h>
 
 #include "convert/core/errors.h"
-#include "platform/imaging/decoder_support.h"
+#include "platform/imaging/codecs/codec_support.h"
 #include "platform/imaging/encoders.h"
 
 namespace imaging {

@@ -7,7 +7,7 @@
 #include <jxl/decode.h>
 
 #include "convert/core/errors.h"
-#include "platform/imaging/decoder_support.h"
+#include "platform/imaging/codecs/codec_support.h"
 
 namespace imaging {
 namespace {

@@ -1,0 +1,32 @@
+#include <dlfcn.h>
+
+#include "convert/core/paths.h"
+#include "convert/core/process.h"
+#include "platform/imaging/component.h"
+
+namespace imaging {
+namespace {
+
+ImagingComponent* OpenComponent(const std::string& path) {
+    // Never unloaded: the codec libraries keep tables that only their own globals reach.
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) return nullptr;
+    auto entry = reinterpret_cast<ComponentEntry>(::dlsym(handle, kComponentEntryName));
+    return entry ? entry(kComponentInterfaceVersion) : nullptr;
+}
+
+}  // namespace
+
+ImagingComponent* LoadImagingComponent() {
+    static ImagingComponent* component = [] {
+        if (ImagingComponent* found = OpenComponent(JoinPath(FolderOf(ModulePath()), kComponentFileName))) return found;
+#ifdef QUILL_IMAGING_COMPONENT
+        return OpenComponent(QUILL_IMAGING_COMPONENT);
+#else
+        return static_cast<ImagingComponent*>(nullptr);
+#endif
+    }();
+    return component;
+}
+
+}  // namespace imaging
