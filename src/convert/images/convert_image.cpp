@@ -121,11 +121,13 @@ uint64_t DecodeMemoryBudget(const ConvertContext& context) {
 imaging::SourcePtr OpenImage(const std::string& path, const ConvertContext& context) {
     const std::string extension = ExtensionOf(path);
     const uint64_t budget = DecodeMemoryBudget(context);
-    std::string bytes = ReadImageFile(path);
+    auto file = std::make_shared<const std::string>(ReadImageFile(path));
+    const std::string& bytes = *file;
     if (Contains(kOwnReadExtensions, extension)) return OpenOwnRead(extension, bytes, budget);
 
     imaging::DecodeOptions options;
     options.memoryBudget = budget;
+    options.keepBytes = file;  // decoders may go on reading rows while the encoder starts
     options.tryRawFirst = Contains(kRawExtensions, extension);
     imaging::DecodedFrame frame;
     if (imaging::DecodeFirstFrame(bytes, options, frame) != imaging::S_OK) ThrowNoDecoder(extension);

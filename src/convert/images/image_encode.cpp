@@ -191,6 +191,7 @@ PixelBuffer ReadPixels(const SourcePtr& source) {
     if (!ImageSizeAllowed(pixels.width, pixels.height)) throw ConvertError("This image reports an impossible size");
     pixels.bgra.resize(static_cast<size_t>(pixels.width) * pixels.height * 4);
     HRESULT status = straight->CopyPixels(nullptr, pixels.width * 4, pixels.bgra.size(), pixels.bgra.data());
+    if (status == imaging::kBadImage) throw ConvertError("Couldn't open this image", status);
     if (status != imaging::S_OK) throw ConvertError("Couldn't read the image", status);
     return pixels;
 }
@@ -230,8 +231,12 @@ std::string EncodeToMemory(const SourcePtr& input, int32_t format, int32_t quali
         source = imaging::ConvertFormat(source, accepted);
         if (!source) throw ConvertError("Couldn't agree on a pixel format");
     }
-    if (HRESULT status = encoder->WriteSource(*source); status != imaging::S_OK)
+    if (HRESULT status = encoder->WriteSource(*source); status != imaging::S_OK) {
+        // Rows are decoded while the encoder reads them, so damage found late in the input
+        // surfaces here; it is still the input that couldn't be opened.
+        if (status == imaging::kBadImage) throw ConvertError("Couldn't open this image", status);
         throw ConvertError("Couldn't write the image", status);
+    }
     std::string bytes;
     if (HRESULT status = encoder->Commit(bytes); status != imaging::S_OK)
         throw ConvertError("Couldn't finish the image", status);

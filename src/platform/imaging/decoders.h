@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "platform/imaging/bitmap_source.h"
@@ -21,6 +22,9 @@ inline constexpr int kOrientationFromExif = -1;  // the file's own EXIF block de
 struct DecodeOptions {
     uint64_t memoryBudget = 0;  // bytes a decode may plan to use; 0 is no limit
     bool tryRawFirst = false;   // the name says camera RAW: libraw goes before the content's decoder
+    // Holds the file's bytes for as long as a decoder needs them. When set, a decoder may go
+    // on decoding rows in the background after it has returned; when not, it decodes whole.
+    std::shared_ptr<const void> keepBytes;
 };
 
 struct DecodedFrame {

@@ -16,6 +16,7 @@
 
 #include "convert/core/errors.h"
 #include "platform/imaging/codecs/codec_support.h"
+#include "platform/imaging/codecs/streamed_bitmap.h"
 #include "platform/imaging/encoders.h"
 
 namespace imaging {
@@ -177,13 +178,18 @@ struct DecompressState {
     jpeg_decompress_struct info{};
     ErrorManager errors{};
     ScanLimit limit{};
-    std::shared_ptr<Bitmap> bitmap;
     std::vector<JSAMPROW> rows;
     bool adobeInverted = false;
+    DecompressState() {
+        InstallErrors(errors, reinterpret_cast<jpeg_common_struct*>(&info));
+        jpeg_create_decompress(&info);
+    }
+    ~DecompressState() { jpeg_destroy_decompress(&info); }
 };
 
-// False when libjpeg failed or the data is damaged; throws the header check's errors.
-bool Decompress(DecompressState& state, std::string_view bytes, const DecodeOptions& options) {
+// Reads the header, checks the size and starts the decompressor; false when libjpeg
+// failed. Throws the header check's errors.
+bool Start(DecompressState& state, std::string_view bytes, const DecodeOptions& options, std::shared_ptr<Bitmap>& bitmap) {
     jpeg_decompress_struct& info = state.info;
     if (setjmp(state.errors.jump)) return false;
     state.limit.base.progress_monitor = OnProgress;
@@ -200,39 +206,50 @@ bool Decompress(DecompressState& state, std::string_view bytes, const DecodeOpti
     // Progressive files keep every coefficient (two bytes each) in memory while they decode.
     uint64_t working = BytesPerPixel(format) + (info.progressive_mode ? 2u * static_cast<unsigned>(info.num_components) : 0u);
     CheckImageHeader(info.image_width, info.image_height, working, options);
-    state.bitmap = std::make_shared<Bitmap>(info.image_width, info.image_height, format);
-    state.bitmap->SetResolution(JfifResolution(info));
+    bitmap = std::make_shared<Bitmap>(info.image_width, info.image_height, format);
+    bitmap->SetResolution(JfifResolution(info));
     jpeg_start_decompress(&info);
-    if (info.output_width != state.bitmap->Width() || info.output_height != state.bitmap->Height()) return false;
-    state.rows.resize(static_cast<size_t>(info.rec_outbuf_height));
-    while (info.output_scanline < info.output_height) {
-        JDIMENSION count = std::min<JDIMENSION>(static_cast<JDIMENSION>(state.rows.size()),
-                                                info.output_height - info.output_scanline);
-        for (JDIMENSION i = 0; i < count; ++i) state.rows[i] = state.bitmap->Row(info.output_scanline + i);
-        jpeg_read_scanlines(&info, state.rows.data(), count);
-        if (state.errors.damaged) return false;
-    }
-    jpeg_finish_decompress(&info);
+    if (info.output_width != bitmap->Width() || info.output_height != bitmap->Height()) return false;
     state.adobeInverted = format == PixelFormat::kCmyk32 && info.saw_Adobe_marker;
     return !state.errors.damaged;
 }
 
-struct DecompressGuard {
-    jpeg_decompress_struct* info;
-    ~DecompressGuard() { jpeg_destroy_decompress(info); }
-};
+// Decodes the rows (on the streaming thread); false for damaged data.
+bool ReadRows(DecompressState& state, Bitmap& bitmap, StreamedBitmap& progress) {
+    jpeg_decompress_struct& info = state.info;
+    if (setjmp(state.errors.jump)) return false;
+    state.rows.resize(static_cast<size_t>(info.rec_outbuf_height));
+    while (info.output_scanline < info.output_height) {
+        if (progress.StopRequested()) return false;
+        JDIMENSION first = info.output_scanline;
+        JDIMENSION count = std::min<JDIMENSION>(static_cast<JDIMENSION>(state.rows.size()), info.output_height - first);
+        for (JDIMENSION i = 0; i < count; ++i) state.rows[i] = bitmap.Row(first + i);
+        jpeg_read_scanlines(&info, state.rows.data(), count);
+        if (state.errors.damaged) return false;
+        if (state.adobeInverted)
+            for (JDIMENSION y = first; y < info.output_scanline; ++y)
+                for (size_t i = 0; i < bitmap.Stride(); ++i) bitmap.Row(y)[i] = static_cast<uint8_t>(255 - bitmap.Row(y)[i]);
+        progress.Publish(info.output_scanline);
+    }
+    jpeg_finish_decompress(&info);
+    return !state.errors.damaged;
+}
 
 }  // namespace
 
 DecodedFrame DecodeJpeg(std::string_view bytes, const DecodeOptions& options) {
-    DecompressState state;
-    InstallErrors(state.errors, reinterpret_cast<jpeg_common_struct*>(&state.info));
-    jpeg_create_decompress(&state.info);
-    DecompressGuard guard{&state.info};
-    if (!Decompress(state, bytes, options)) ThrowDamaged();
-    if (state.adobeInverted)
-        for (uint8_t& value : state.bitmap->Pixels()) value = static_cast<uint8_t>(255 - value);
-    return {state.bitmap, kOrientationFromExif};
+    auto state = std::make_shared<DecompressState>();
+    std::shared_ptr<Bitmap> bitmap;
+    if (!Start(*state, bytes, options, bitmap)) ThrowDamaged();
+    // The rows are decoded in the background only while someone keeps the file's bytes.
+    auto rows = std::make_shared<StreamedBitmap>(
+        bitmap,
+        [state, keep = options.keepBytes](Bitmap& target, StreamedBitmap& progress) {
+            return ReadRows(*state, target, progress);
+        },
+        options.keepBytes != nullptr);
+    if (rows->Failed()) ThrowDamaged();
+    return {rows, kOrientationFromExif};
 }
 
 std::unique_ptr<FrameEncoder> CreateJpegEncoder(const EncoderOptions& options) {

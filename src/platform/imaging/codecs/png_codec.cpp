@@ -19,6 +19,7 @@
 
 #include "convert/core/errors.h"
 #include "platform/imaging/codecs/codec_support.h"
+#include "platform/imaging/codecs/streamed_bitmap.h"
 #include "platform/imaging/encoders.h"
 
 namespace imaging {
@@ -61,6 +62,7 @@ struct ReadState {
     MemoryReader reader;
     std::shared_ptr<Bitmap> bitmap;
     std::vector<png_bytep> rows;
+    bool interlaced = false;
     ~ReadState() { png_destroy_read_struct(&png, &info, nullptr); }
 };
 
@@ -96,12 +98,22 @@ bool ReadPng(ReadState& state, const DecodeOptions& options) {
     int unit = 0;
     if (png_get_pHYs(png, info, &ppmX, &ppmY, &unit) && unit == PNG_RESOLUTION_METER && ppmX > 0 && ppmY > 0)
         state.bitmap->SetResolution({ppmX * kMetresPerInch, ppmY * kMetresPerInch});
-    if (passes > 1) {
+    state.interlaced = passes > 1;
+    if (state.interlaced) {
         state.rows.resize(height);
         for (png_uint_32 y = 0; y < height; ++y) state.rows[y] = state.bitmap->Row(y);
         png_read_image(png, state.rows.data());
-    } else {
-        for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, state.bitmap->Row(y), nullptr);
+    }
+    return true;
+}
+
+// The rows of a file that isn't interlaced, top-down (on the streaming thread).
+bool ReadRows(ReadState& state, Bitmap& bitmap, StreamedBitmap& progress) {
+    if (setjmp(png_jmpbuf(state.png))) return false;
+    for (png_uint_32 y = 0; y < bitmap.Height(); ++y) {
+        if (progress.StopRequested()) return false;
+        png_read_row(state.png, bitmap.Row(y), nullptr);
+        if ((y & 15) == 15 || y + 1 == bitmap.Height()) progress.Publish(y + 1);
     }
     return true;
 }
@@ -430,13 +442,22 @@ DecodedFrame DecodePng(std::string_view bytes, const DecodeOptions& options) {
         };
         CheckImageHeader(field(16), field(20), 1, options);
     }
-    ReadState state;
-    state.reader.bytes = bytes;
-    state.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
-    if (state.png) state.info = png_create_info_struct(state.png);
-    if (!state.info) throw std::bad_alloc();
-    if (!ReadPng(state, options)) ThrowDamaged();
-    return {state.bitmap, kOrientationFromExif};
+    auto state = std::make_shared<ReadState>();
+    state->reader.bytes = bytes;
+    state->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
+    if (state->png) state->info = png_create_info_struct(state->png);
+    if (!state->info) throw std::bad_alloc();
+    if (!ReadPng(*state, options)) ThrowDamaged();
+    if (state->interlaced) return {state->bitmap, kOrientationFromExif};
+    // The rows are decoded in the background only while someone keeps the file's bytes.
+    auto rows = std::make_shared<StreamedBitmap>(
+        state->bitmap,
+        [state, keep = options.keepBytes](Bitmap& target, StreamedBitmap& progress) {
+            return ReadRows(*state, target, progress);
+        },
+        options.keepBytes != nullptr);
+    if (rows->Failed()) ThrowDamaged();
+    return {rows, kOrientationFromExif};
 }
 
 std::unique_ptr<FrameEncoder> CreatePngEncoder() { return std::make_unique<PngEncoder>(); }
