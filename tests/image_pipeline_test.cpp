@@ -445,3 +445,39 @@ TEST(ImagePipeline, ConvertsThroughASandboxedWorker) {
         EXPECT_GT(ReadFile(output).size(), 100u);
     }
 }
+
+TEST(ImagePipeline, CodecLibrariesNeverPrintIntoTheWorkerProtocol) {
+    TempDir dir;
+    // Files that make jxrlib (on standard output) and libjxl (on standard error) talk.
+    std::vector<std::string> inputs;
+    for (const char* name : {"flipped_valid.jxr", "cut_half_valid.jxl", "valid.jxr"}) {
+        std::string input = dir.File(name);
+        std::filesystem::copy_file(std::string(QUILL_SOURCE_DIR) + "/fuzz/corpus/fuzz_image_decode/" + name, input);
+        inputs.push_back(input);
+    }
+    std::string request = "PNG 0 -\n";
+    for (const std::string& input : inputs) request += input + "\n";
+    request += "\nlimits 100 70 1536 0 2 1 0\n";
+    WriteFile(dir.File("request"), request);
+    // The host keeps the worker's input open while it works (its end means "cancel").
+    const std::string host =
+        "import subprocess,sys\n"
+        "p=subprocess.Popen([sys.argv[1],'--worker'],stdin=subprocess.PIPE,stdout=subprocess.PIPE)\n"
+        "p.stdin.write(open(sys.argv[2],'rb').read()); p.stdin.flush()\n"
+        "sys.stdout.write(p.stdout.read().decode()); sys.exit(p.wait())\n";
+    CommandResult result = RunCommand("python3 -c " + ShellQuote(host) + " " + ShellQuote(QUILL_PROGRAM) + " " +
+                                      ShellQuote(dir.File("request")));
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    size_t lines = 0;
+    for (size_t start = 0; start < result.output.size(); ++lines) {
+        size_t end = result.output.find('\n', start);
+        std::string line = result.output.substr(start, end - start);
+        std::string keyword = line.substr(0, line.find(' '));
+        EXPECT_TRUE(keyword == "file" || keyword == "progress" || keyword == "output" || keyword == "done" ||
+                    keyword == "error")
+            << "not a protocol line: " << line;
+        start = end == std::string::npos ? result.output.size() : end + 1;
+    }
+    EXPECT_GE(lines, 6u);
+    EXPECT_NE(result.output.find("done 2"), std::string::npos) << result.output;
+}
