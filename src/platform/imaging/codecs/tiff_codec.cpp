@@ -134,6 +134,39 @@ bool NativeFormat(TIFF* tiff, PixelFormat& format, bool& swapRedBlue) {
     return false;
 }
 
+// 32-bit float grey and RGB(A), as scientific and HDR tools write them: linear light,
+// which the float pixel format carries (libtiff's RGBA reader refuses them).
+bool DecodeFloat(TIFF* tiff, uint32_t width, uint32_t height, const DecodeOptions& options, DecodedFrame& frame) {
+    uint16_t samples = 1, bits = 1, photometric = 0, planar = PLANARCONFIG_CONTIG, sampleFormat = SAMPLEFORMAT_UINT;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+    if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric)) return false;
+    if (sampleFormat != SAMPLEFORMAT_IEEEFP || bits != 32 || planar != PLANARCONFIG_CONTIG || TIFFIsTiled(tiff))
+        return false;
+    bool grey = photometric == PHOTOMETRIC_MINISBLACK && (samples == 1 || samples == 2);
+    bool rgb = photometric == PHOTOMETRIC_RGB && (samples == 3 || samples == 4);
+    if (!grey && !rgb) return false;
+    CheckImageHeader(width, height, 16, options);
+    if (static_cast<uint64_t>(TIFFScanlineSize64(tiff)) != static_cast<uint64_t>(width) * samples * 4) ThrowDamaged();
+    auto bitmap = std::make_shared<Bitmap>(width, height, PixelFormat::kRgbaFloat);
+    bitmap->SetResolution(ReadResolution(tiff));
+    std::vector<float> row(static_cast<size_t>(width) * samples);
+    const bool alpha = samples == 2 || samples == 4;
+    for (uint32_t y = 0; y < height; ++y) {
+        if (TIFFReadScanline(tiff, row.data(), y, 0) < 0) ThrowDamaged();
+        float* target = reinterpret_cast<float*>(bitmap->Row(y));
+        for (uint32_t x = 0; x < width; ++x) {
+            const float* pixel = row.data() + static_cast<size_t>(x) * samples;
+            for (int c = 0; c < 3; ++c) target[x * 4 + c] = grey ? pixel[0] : pixel[c];
+            target[x * 4 + 3] = alpha ? pixel[samples - 1] : 1.0f;
+        }
+    }
+    frame.source = bitmap;
+    return true;
+}
+
 class TiffEncoder final : public FrameEncoder {
 public:
     explicit TiffEncoder(const EncoderOptions& options) : deflate_(options.tiffDeflate) {}
@@ -246,6 +279,7 @@ DecodedFrame DecodeTiff(std::string_view bytes, const DecodeOptions& options) {
         ThrowDamaged();
     TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
     if (orientation < 1 || orientation > 8) orientation = ORIENTATION_TOPLEFT;
+    DecodedFrame frame;
     PixelFormat format;
     bool swapRedBlue = false;
     if (NativeFormat(tiff, format, swapRedBlue)) {
@@ -262,6 +296,10 @@ DecodedFrame DecodeTiff(std::string_view bytes, const DecodeOptions& options) {
             for (size_t i = 0; i + 2 < pixels.size(); i += step) std::swap(pixels[i], pixels[i + 2]);
         }
         return {bitmap, orientation};
+    }
+    if (DecodeFloat(tiff, width, height, options, frame)) {
+        frame.orientation = orientation;
+        return frame;
     }
     char message[1024];
     CheckImageHeader(width, height, 4, options);
