@@ -300,6 +300,7 @@ TEST(Decoders, HeadersAreCheckedBeforeAnyPixelIsAllocated) {
         {"GIF screen within a small RAM limit is fine but 65535 square is not", gifHeader(65535, 65535), {},
          "This image reports an impossible size"},
         {"truncated PNG", GreyPng(50, 50, true).substr(0, 60), {}, "Couldn't open this image"},
+        {"GIF without an image", std::string("GIF89a\x01\0\x01\0\0\0\0;", 14), {}, "This image has no readable frames"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

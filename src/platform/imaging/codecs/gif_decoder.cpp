@@ -49,7 +49,7 @@ DecodedFrame DecodeGif(std::string_view bytes, const DecodeOptions& options) {
     for (;;) {
         GifRecordType record;
         if (DGifGetRecordType(gif, &record) != GIF_OK) ThrowDamaged();
-        if (record == TERMINATE_RECORD_TYPE) ThrowDamaged();  // no image at all
+        if (record == TERMINATE_RECORD_TYPE) throw ConvertError("This image has no readable frames");
         if (record == EXTENSION_RECORD_TYPE) {
             int code = 0;
             GifByteType* block = nullptr;
