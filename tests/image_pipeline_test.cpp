@@ -87,6 +87,25 @@ TEST(ImagePipeline, LosslessOutputsDecodeToExactlyOurPixels) {
     }
 }
 
+// Big enough for the PNG writer to deflate in several bands on several threads, once as
+// a photograph (noise) and once as a drawing (stripes that repeat), the two ways it chooses.
+TEST(ImagePipeline, LargePngsDeflatedInBandsDecodeExactly) {
+    REQUIRE_TOOL("convert");
+    TempDir dir;
+    images::PixelBuffer noise = RandomPixels(1201, 999, true, 21);
+    images::PixelBuffer stripes = noise;
+    for (size_t i = 0; i < stripes.bgra.size(); ++i) stripes.bgra[i] = static_cast<uint8_t>((i / 4 % 1201) / 40 * 37 + i % 4);
+    for (const images::PixelBuffer* pixels : {&noise, &stripes}) {
+        std::string input = WriteInput(dir, "big.png", *pixels);
+        Conversion result = ConvertInProcess(input, kPng);
+        ASSERT_EQ(result.message, "");
+        uint32_t width = 0, height = 0;
+        EXPECT_EQ(LargestDifference(MagickBgra(result.output, width, height), pixels->bgra), 0);
+        std::filesystem::remove(input);
+        std::filesystem::remove(result.output);
+    }
+}
+
 TEST(ImagePipeline, TransparencyIsKeptOrLaidOnWhitePerFormat) {
     REQUIRE_TOOL("convert");
     TempDir dir;
