@@ -87,15 +87,18 @@ TEST(ImagePipeline, LosslessOutputsDecodeToExactlyOurPixels) {
     }
 }
 
-// Big enough for the PNG writer to deflate in several bands on several threads, once as
-// a photograph (noise) and once as a drawing (stripes that repeat), the two ways it chooses.
+// Big enough for the PNG writer to deflate in several bands on several threads, as a
+// photograph (noise) and as drawings (stripes; identical rows of halving values, where
+// each band's first row is filtered against the row before it, from another band).
 TEST(ImagePipeline, LargePngsDeflatedInBandsDecodeExactly) {
     REQUIRE_TOOL("convert");
     TempDir dir;
     images::PixelBuffer noise = RandomPixels(1201, 999, true, 21);
     images::PixelBuffer stripes = noise;
     for (size_t i = 0; i < stripes.bgra.size(); ++i) stripes.bgra[i] = static_cast<uint8_t>((i / 4 % 1201) / 40 * 37 + i % 4);
-    for (const images::PixelBuffer* pixels : {&noise, &stripes}) {
+    images::PixelBuffer halving = noise;
+    for (size_t i = 0; i < halving.bgra.size(); ++i) halving.bgra[i] = static_cast<uint8_t>(255 >> (i / 4 % 1201 % 8));
+    for (const images::PixelBuffer* pixels : {&noise, &stripes, &halving}) {
         std::string input = WriteInput(dir, "big.png", *pixels);
         Conversion result = ConvertInProcess(input, kPng);
         ASSERT_EQ(result.message, "");
