@@ -160,7 +160,7 @@ void FromBgra8(const uint8_t* s, PixelFormat to, uint8_t* d, size_t n) {
             uint32_t maximum = std::max({s[0], s[1], s[2]});
             uint32_t k = 255 - maximum;
             for (int c = 0; c < 3; ++c)
-                d[c] = maximum == 0 ? 0 : static_cast<uint8_t>(((maximum - s[2 - c]) * 255u + maximum / 2) / maximum);
+                d[c] = static_cast<uint8_t>(maximum == 0 ? 0u : ((maximum - s[2 - c]) * 255u + maximum / 2) / maximum);
             d[3] = static_cast<uint8_t>(k);
         }
         return;
