@@ -36,8 +36,12 @@ bool DecodeOwn(Container container, std::string_view bytes, const DecodeOptions&
         if (icon.isPng) {
             ImagingComponent* component = LoadImagingComponent();
             if (!component) return false;
+            // The embedded PNG is a string of its own: it must live as long as its rows decode.
+            auto png = std::make_shared<const std::string>(std::move(icon.png));
+            DecodeOptions pngOptions = options;
+            pngOptions.keepBytes = png;
             std::string message;
-            HRESULT status = component->Decode(Container::kPng, icon.png, options, frame, message);
+            HRESULT status = component->Decode(Container::kPng, *png, pngOptions, frame, message);
             if (status != S_OK) throw ConvertError(message, status);
             frame.orientation = 1;
         } else {
