@@ -40,8 +40,10 @@ ImagingComponent* LoadImagingComponent() {
 #endif
 
 #ifdef QUILL_LEAK_CHECKS
-// Sanitizer builds only: memory the SVG renderer's own libraries keep for the life of the
-// process (fontconfig's caches) or drop on a refused document (libxml2's entity values)
-// is theirs, not a leak of ours.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\nleak:libxml2.so\n"; }
+// Sanitizer builds only: memory the codec libraries keep for the life of the process
+// (fontconfig's caches, x265's encoder tables) or drop on a refused document (libxml2's
+// entity values) is theirs, not a leak of ours.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\nleak:libxml2.so\nleak:libx265.so\n";
+}
 #endif
