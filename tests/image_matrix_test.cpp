@@ -11,7 +11,7 @@
 #include <set>
 
 #include "convert/core/paths.h"
-#include "support/image_support.h"
+#include "support/pipeline_support.h"
 
 using namespace testing_support;
 

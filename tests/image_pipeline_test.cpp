@@ -15,7 +15,7 @@
 #include "convert/images/image_encode.h"
 #include "convert/images/svg_wrapper.h"
 #include "platform/imaging/svg_renderer.h"
-#include "support/image_support.h"
+#include "support/pipeline_support.h"
 
 using namespace testing_support;
 

@@ -1,83 +1,59 @@
-// Helpers for image tests: known pixels, our conversion called in-process, and
-// ImageMagick as the independent decoder of what we write.
+// Shared by the image codec tests: pixel buffers made to order, comparison, and
+// ImageMagick as the independent decoder and encoder (raw RGBA in and out).
 #pragma once
 
 #include <cstdint>
-#include <random>
+#include <initializer_list>
 #include <string>
-#include <vector>
+#include <string_view>
 
-#include "convert/core/catalog.h"
-#include "convert/core/converters.h"
-#include "convert/core/errors.h"
 #include "convert/images/pixel_buffer.h"
-#include "support/test_support.h"
 
 namespace testing_support {
 
-// Random BGRA pixels; with `alpha`, some pixels fully transparent, some partly.
-inline images::PixelBuffer RandomPixels(uint32_t width, uint32_t height, bool alpha, uint32_t seed) {
-    std::mt19937 random(seed);
-    images::PixelBuffer pixels{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 4)};
-    for (size_t i = 0; i < pixels.bgra.size(); ++i) pixels.bgra[i] = static_cast<uint8_t>(random());
-    for (size_t i = 3; i < pixels.bgra.size(); i += 4) {
-        uint8_t kind = static_cast<uint8_t>(random() % 4);
-        pixels.bgra[i] = !alpha || kind == 0 ? 255 : kind == 1 ? 0 : pixels.bgra[i];
-    }
-    return pixels;
-}
-
-struct Conversion {
-    std::string output;   // the published path, empty on failure
-    std::string message;  // the ConvertError's message
+// Builds a binary file field by field, for hand-made test inputs.
+struct ByteBuilder {
+    std::string bytes;
+    ByteBuilder& U8(uint32_t v) { bytes += static_cast<char>(v & 0xFF); return *this; }
+    ByteBuilder& U16(uint32_t v) { return U8(v).U8(v >> 8); }
+    ByteBuilder& U32(uint32_t v) { return U16(v & 0xFFFF).U16(v >> 16); }
+    ByteBuilder& U16BE(uint32_t v) { return U8(v >> 8).U8(v); }
+    ByteBuilder& U32BE(uint32_t v) { return U16BE(v >> 16).U16BE(v & 0xFFFF); }
+    ByteBuilder& Text(std::string_view text) { bytes += text; return *this; }
+    ByteBuilder& Zeros(size_t count) { bytes.append(count, '\0'); return *this; }
 };
 
-inline Conversion ConvertInProcess(const std::string& input, int32_t format, int32_t option = 0,
-                                   int32_t ramMB = 4096) {
-    LiveLimits limits;
-    LimitSettings settings;
-    settings.RamMB = ramMB;
-    limits.Set(settings);
-    ConvertContext context;
-    context.limits = &limits;
-    Target target{format, option, ""};
-    try {
-        return {ConvertImage(input, target, context), ""};
-    } catch (const ConvertError& error) {
-        return {"", error.message};
-    }
-}
+// Pixels from a list of BGRA quadruples, row by row.
+images::PixelBuffer Pixels(uint32_t width, uint32_t height, std::initializer_list<uint8_t> bgra);
 
-// The pixels ImageMagick decodes from a file, as straight BGRA 8-bit (its first frame).
-inline std::vector<uint8_t> MagickBgra(const std::string& path, uint32_t& width, uint32_t& height) {
-    std::string raw = path + ".magick.bgra";
-    CommandResult size = RunCommand("identify -format '%w %h' " + ShellQuote(path + "[0]"));
-    width = height = 0;
-    if (size.exitCode != 0 || std::sscanf(size.output.c_str(), "%u %u", &width, &height) != 2) return {};
-    CommandResult result = RunCommand("convert " + ShellQuote(path + "[0]") + " -depth 8 " + ShellQuote("bgra:" + raw));
-    if (result.exitCode != 0) return {};
-    std::string bytes = ReadFile(raw);
-    std::remove(raw.c_str());
-    return std::vector<uint8_t>(bytes.begin(), bytes.end());
-}
+// Noise: every channel random; alpha random when `alpha`, else 255.
+images::PixelBuffer RandomImage(uint32_t width, uint32_t height, bool alpha, uint32_t seed);
+// A smooth photograph-like picture (gradients, a few soft shapes, mild noise) with
+// thousands of colours; `alpha` adds a soft transparent edge.
+images::PixelBuffer PhotoLikeImage(uint32_t width, uint32_t height, bool alpha, uint32_t seed);
+// A screenshot-like picture: flat areas, text-like strokes, few colours.
+images::PixelBuffer ScreenshotImage(uint32_t width, uint32_t height, uint32_t seed);
+images::PixelBuffer SolidImage(uint32_t width, uint32_t height, uint8_t b, uint8_t g, uint8_t r, uint8_t a);
 
-// BGRA pixels laid on white: each channel c with alpha a becomes (c * a + 255 * (255 - a)) / 255.
-inline std::vector<uint8_t> OnWhite(const std::vector<uint8_t>& bgra) {
-    std::vector<uint8_t> out(bgra);
-    for (size_t i = 0; i < out.size(); i += 4) {
-        unsigned a = bgra[i + 3];
-        for (int c = 0; c < 3; ++c) out[i + c] = static_cast<uint8_t>((bgra[i + c] * a + 255 * (255 - a) + 127) / 255);
-        out[i + 3] = 255;
-    }
-    return out;
-}
+// The largest difference of any channel, or 256 when the sizes differ.
+int MaxChannelDifference(const images::PixelBuffer& a, const images::PixelBuffer& b);
+// "" when equal, else where they first differ (for test messages). With `topBits`
+// below 8, only that many top bits of each channel are compared.
+std::string FirstDifference(const images::PixelBuffer& a, const images::PixelBuffer& b, int topBits = 8);
 
-// The largest difference of any channel between two equally long pixel arrays (256 when the lengths differ).
-inline int LargestDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-    if (a.size() != b.size()) return 256;
-    int worst = 0;
-    for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
-    return worst;
-}
+// ImageMagick decodes `path` (first frame; `path` may carry a "format:" prefix) to
+// straight BGRA, upright (TGA files are read in stored order and turned by their
+// origin). An empty buffer when it fails.
+images::PixelBuffer MagickDecode(const std::string& path);
+// Pillow (python3-pil), a second independent decoder, for files ImageMagick can't read.
+images::PixelBuffer PillowDecode(const std::string& path);
+
+// ImageMagick writes `pixels` to `path` (format by extension or prefix) with `options`
+// placed before the output. False when it fails.
+// A PNG (8-bit RGBA, zlib-compressed) written by the test side, for the icon writer's
+// PNG encoder; the tests never use ours.
+std::string ReferencePng(const images::PixelBuffer& pixels);
+
+bool MagickEncode(const images::PixelBuffer& pixels, const std::string& path, const std::string& options = "");
 
 }  // namespace testing_support
