@@ -21,11 +21,6 @@ using namespace testing_support;
 
 namespace {
 
-#if __has_include("convert/images/tga.h") && __has_include("convert/images/exif.h")
-constexpr bool kOwnCodecs = true;
-#else
-constexpr bool kOwnCodecs = false;  // the program's own codecs are not in this build yet
-#endif
 
 // Every message a bad image file may end with.
 const std::set<std::string> kBadImageMessages = {
@@ -61,8 +56,7 @@ TEST(ImagePipeline, LosslessOutputsDecodeToExactlyOurPixels) {
         uint32_t width, height;
     };
     const Size sizes[] = {{1, 1}, {7, 5}, {4097, 3}, {31, 33}};
-    std::vector<int32_t> formats = {kPng, kTiff};
-    if (kOwnCodecs) formats.push_back(kBmp);
+    std::vector<int32_t> formats = {kPng, kTiff, kBmp};
     uint32_t seed = 1;
     for (const Size& size : sizes) {
         for (bool alpha : {false, true}) {
@@ -127,7 +121,7 @@ TEST(ImagePipeline, TransparencyIsKeptOrLaidOnWhitePerFormat) {
     };
     std::vector<Case> cases = {{kJpg, false, 12}, {kPng, true, 0}, {kTiff, true, 0}};
     if (Capabilities().heifEncoder) cases.push_back({kHeic, false, 40});
-    if (kOwnCodecs) cases.insert(cases.end(), {{kBmp, false, 0}, {kGif, true, 255}});
+    cases.insert(cases.end(), {{kBmp, false, 0}, {kGif, true, 255}});
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(FormatName(c.format)));
         Conversion result = ConvertInProcess(input, c.format, 100);
@@ -178,7 +172,6 @@ TEST(ImagePipeline, QualityAndPdfPageFollowTheirRules) {
 }
 
 TEST(ImagePipeline, PhotosComeOutUprightForEveryOrientation) {
-    if (!kOwnCodecs) GTEST_SKIP() << "the EXIF reader arrives with the own codecs";
     REQUIRE_TOOL("convert");
     TempDir dir;
     for (int orientation = 0; orientation <= 8; ++orientation) {
@@ -258,8 +251,7 @@ TEST(ImagePipeline, DamagedFilesOfEveryFormatFailCleanly) {
         {"jxl", "cjxl --quiet {in} {out}"},   {"jxr", "JxrEncApp -i {bmpin} -o {out}"},
         {"png", "cp {in} {out}"},             {"svg", "echo '<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"9\" height=\"9\"><rect width=\"9\" height=\"9\"/></svg>' > {out}"},
     };
-    if (kOwnCodecs)
-        makers.insert(makers.end(), {{"bmp", "cp {bmpin} {out}"}, {"ico", "convert {in} -resize 32x32 {out}"},
+    makers.insert(makers.end(), {{"bmp", "cp {bmpin} {out}"}, {"ico", "convert {in} -resize 32x32 {out}"},
                                      {"dds", "convert {in} {out}"}, {"tga", "convert {in} {out}"},
                                      {"ppm", "convert {in} {out}"}, {"pam", "convert {in} {out}"}});
     for (const auto& [extension, maker] : makers) {

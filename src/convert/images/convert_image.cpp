@@ -18,13 +18,10 @@
 #include "platform/imaging/decoders.h"
 #include "platform/imaging/svg_renderer.h"
 
-#if __has_include("convert/images/exif.h") && __has_include("convert/images/tga.h")
-#define QUILL_OWN_READERS 1
 #include "convert/images/exif.h"
 #include "convert/images/netpbm.h"
 #include "convert/images/qoi.h"
 #include "convert/images/tga.h"
-#endif
 
 namespace images {
 namespace {
@@ -57,33 +54,18 @@ std::string ReadImageFile(const std::string& path) {
     return bytes;
 }
 
-#ifdef QUILL_OWN_READERS
 imaging::SourcePtr FromPixels(PixelBuffer pixels) {
     auto bitmap = std::make_shared<imaging::Bitmap>(pixels.width, pixels.height, imaging::PixelFormat::kBgra32);
     if (bitmap->Pixels().size() != pixels.bgra.size()) throw ConvertError("Not enough memory for this image");
     bitmap->Pixels() = std::move(pixels.bgra);
     return bitmap;
 }
-#endif
 
 imaging::SourcePtr OpenOwnRead(const std::string& extension, const std::string& bytes, uint64_t budget) {
     if (extension == "svg") return imaging::RenderSvg(bytes, budget);
-#ifdef QUILL_OWN_READERS
     if (extension == "tga") return FromPixels(DecodeTga(bytes));
     if (extension == "qoi") return FromPixels(DecodeQoi(bytes));
     return FromPixels(DecodeNetpbm(bytes));
-#else
-    throw ConvertError("Couldn't open this image");
-#endif
-}
-
-int ExifOrientationOf(const std::string& bytes) {
-#ifdef QUILL_OWN_READERS
-    return FileExifOrientation(bytes);
-#else
-    (void)bytes;
-    return 1;
-#endif
 }
 
 [[noreturn]] void ThrowNoDecoder(const std::string& extension) {
@@ -131,7 +113,7 @@ imaging::SourcePtr OpenImage(const std::string& path, const ConvertContext& cont
     options.tryRawFirst = Contains(kRawExtensions, extension);
     imaging::DecodedFrame frame;
     if (imaging::DecodeFirstFrame(bytes, options, frame) != imaging::S_OK) ThrowNoDecoder(extension);
-    int orientation = frame.orientation == imaging::kOrientationFromExif ? ExifOrientationOf(bytes) : frame.orientation;
+    int orientation = frame.orientation == imaging::kOrientationFromExif ? FileExifOrientation(bytes) : frame.orientation;
     return imaging::OrientSource(std::move(frame.source), orientation);
 }
 

@@ -12,9 +12,6 @@
 #include "convert/images/svg_wrapper.h"
 #include "platform/imaging/encoders.h"
 
-// The program's own codecs; a build without them reports their formats as unavailable.
-#if __has_include("convert/images/tga.h")
-#define QUILL_OWN_CODECS 1
 #include "convert/images/bmp.h"
 #include "convert/images/dds.h"
 #include "convert/images/gif_writer.h"
@@ -23,7 +20,6 @@
 #include "convert/images/qoi.h"
 #include "convert/images/tga.h"
 #include "convert/images/webp_lossless.h"
-#endif
 
 namespace images {
 namespace {
@@ -110,7 +106,6 @@ private:
 };
 
 std::unique_ptr<imaging::FrameEncoder> CreateOwnEncoder(int32_t format) {
-#ifdef QUILL_OWN_CODECS
     switch (format) {
     case kBmp:
         // The write step lays BMP pictures on white first, so what arrives has no alpha.
@@ -127,10 +122,6 @@ std::unique_ptr<imaging::FrameEncoder> CreateOwnEncoder(int32_t format) {
                                             PixelFormat::kBgra32);
     default: return nullptr;
     }
-#else
-    (void)format;
-    return nullptr;
-#endif
 }
 
 imaging::Container ContainerOf(int32_t format) {
@@ -145,7 +136,6 @@ imaging::Container ContainerOf(int32_t format) {
 }
 
 std::string OwnWritten(const SourcePtr& source, int32_t format) {
-#ifdef QUILL_OWN_CODECS
     switch (format) {
     case kWebp: return AsString(EncodeWebpLossless(ReadPixels(source)));
     case kTga: return AsString(EncodeTga(ReadPixels(source)));
@@ -153,22 +143,13 @@ std::string OwnWritten(const SourcePtr& source, int32_t format) {
     case kPpm: return AsString(EncodePpm(ReadPixels(source)));
     default: break;
     }
-#else
-    (void)source;
-#endif
     throw ConvertError("This version of Windows can't save " + std::string(FormatName(format)) + " pictures");
 }
 
 // The icon writer: every size of the list scaled from the same pixels, centred on a
 // transparent square, stored as PNG.
 std::string WriteIcon(const SourcePtr& source, bool cursor) {
-#ifdef QUILL_OWN_CODECS
     return BuildIcon(ReadPixels(source), cursor, [](const PixelBuffer& square) { return EncodeImage(square, kPng, 0); });
-#else
-    (void)source;
-    (void)cursor;
-    throw ConvertError("This version of Windows can't save ICO pictures");
-#endif
 }
 
 }  // namespace

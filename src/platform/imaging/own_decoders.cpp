@@ -6,16 +6,12 @@
 #include "platform/imaging/component.h"
 #include "platform/imaging/own_decoders.h"
 
-#if __has_include("convert/images/bmp.h") && __has_include("convert/images/ico.h") && __has_include("convert/images/dds.h")
-#define QUILL_OWN_CONTAINER_CODECS 1
 #include "convert/images/bmp.h"
 #include "convert/images/dds.h"
 #include "convert/images/ico.h"
-#endif
 
 namespace imaging {
 
-#ifdef QUILL_OWN_CONTAINER_CODECS
 namespace {
 
 DecodedFrame FromPixels(images::PixelBuffer pixels, const DecodeOptions& options) {
@@ -52,9 +48,5 @@ bool DecodeOwn(Container container, std::string_view bytes, const DecodeOptions&
     default: return false;
     }
 }
-#else
-// This build has no own container codecs: their files are "no decoder" to the pipeline.
-bool DecodeOwn(Container, std::string_view, const DecodeOptions&, DecodedFrame&) { return false; }
-#endif
 
 }  // namespace imaging
