@@ -1,5 +1,7 @@
 #include "protocol.h"
 
+#include <fcntl.h>
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -93,13 +95,30 @@ std::optional<LimitSettings> ParseLimits(std::string_view line) {
     return limits;
 }
 
+namespace {
+int g_protocolOutput = STDOUT_FILENO;
+}
+
 void WriteLine(std::string_view text) {
     std::string line(text);
     line.push_back('\n');
     ssize_t wrote;
     do {
-        wrote = ::write(STDOUT_FILENO, line.data(), line.size());
+        wrote = ::write(g_protocolOutput, line.data(), line.size());
     } while (wrote < 0 && errno == EINTR);
+}
+
+void MoveProtocolOffStandardStreams() {
+    int output = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (output < 0) return;  // the lines keep going to standard output, as before
+    int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0 || ::dup2(null, STDOUT_FILENO) < 0 || ::dup2(null, STDERR_FILENO) < 0) {
+        if (null >= 0) ::close(null);
+        ::close(output);
+        return;
+    }
+    ::close(null);
+    g_protocolOutput = output;
 }
 
 std::string FormatLimitsLine(const LimitSettings& limits) {

@@ -41,6 +41,9 @@ std::optional<WorkerRequest> ReadRequest(LineReader& reader);
 std::optional<LimitSettings> ParseLimits(std::string_view line);
 // Writes text plus a line feed to standard output in one write; failures are ignored.
 void WriteLine(std::string_view text);
+// Codec libraries print to standard output and error, which are a worker's protocol pipe:
+// the lines move to a private descriptor and both standard streams go to /dev/null.
+void MoveProtocolOffStandardStreams();
 
 // ---- host side ----
 

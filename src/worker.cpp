@@ -108,6 +108,7 @@ int WorkerMain() {
     // decoder do, it cannot escape into a new process or into the host.
     bool confined = InstallWorkerSandbox();
     ::signal(SIGPIPE, SIG_IGN);  // a host that went away makes writes fail, not kill us
+    MoveProtocolOffStandardStreams();
 
     std::optional<WorkerRequest> request = ReadRequest(Input());
     if (!request) return 2;
