@@ -26,7 +26,7 @@ Lines Analyse(std::vector<TextLine> lines, double pageHeight = 1000) {
 }
 
 pdfengine::LayerWord Word(const char* text, double left, double top, double right, double bottom, bool space = true) {
-    return pdfengine::LayerWord{Utf8ToWide(text), left, top, right, bottom, space, true};
+    return pdfengine::LayerWord{Utf8ToWide(text), left, top, right, bottom, space, 0};
 }
 
 }  // namespace
@@ -126,8 +126,10 @@ TEST(PdfTextLayout, TextLayerWordsGroupIntoLinesInPixels) {
         Word("  ", 200, 114, 210, 125),          // spaces alone are no word
         Word("far", 300, 130, 320, 141),         // below: a new line
     };
-    words.push_back(pdfengine::LayerWord{u"up", 330, 130, 341, 150, false, false});  // turned text: a line of its own
-    std::vector<TextLine> lines = LinesFromTextLayer(words, 2.0);
+    words.push_back(pdfengine::LayerWord{u"up", 330, 130, 341, 150, false, 3});  // turned text: a line of its own
+    PageLines page = LinesFromTextLayer(words, 612, 792, 2.0);
+    EXPECT_EQ(page.height, 1584);
+    const std::vector<TextLine>& lines = page.lines;
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(WideToUtf8(lines[0].text), "The quick, fox");
     EXPECT_EQ(WideToUtf8(lines[1].text), "next sup");
@@ -141,6 +143,43 @@ TEST(PdfTextLayout, TextLayerWordsGroupIntoLinesInPixels) {
     EXPECT_EQ(lines[1].height, 22);
 }
 
+TEST(PdfTextLayout, TurnedTextIsReadInItsOwnFrame) {
+    // Two lines set on a portrait page of 600 x 800 points, then seen turned: each turn
+    // must give back the unturned lines, boxes and page height.
+    const std::vector<pdfengine::LayerWord> upright = {Word("first", 100, 100, 140, 110), Word("line", 145, 100, 170, 110),
+                                                       Word("second", 100, 200, 150, 210)};
+    struct Turned {
+        int turn;
+        double width, height;  // the page as shown
+    };
+    for (const Turned& t : {Turned{0, 600, 800}, Turned{1, 800, 600}, Turned{2, 600, 800}, Turned{3, 800, 600}}) {
+        std::vector<pdfengine::LayerWord> words;
+        for (pdfengine::LayerWord word : upright) {
+            pdfengine::LayerWord shown = word;
+            if (t.turn == 1)  // turned a quarter clockwise: what was at the top is at the right
+                shown.left = 800 - word.bottom, shown.right = 800 - word.top, shown.top = word.left, shown.bottom = word.right;
+            if (t.turn == 2)
+                shown.left = 600 - word.right, shown.right = 600 - word.left, shown.top = 800 - word.bottom,
+                shown.bottom = 800 - word.top;
+            if (t.turn == 3)
+                shown.left = word.top, shown.right = word.bottom, shown.top = 600 - word.right, shown.bottom = 600 - word.left;
+            shown.turn = t.turn;
+            words.push_back(shown);
+        }
+        words.push_back(Word("x", 1, 1, 2, 2));  // one character of another turn loses the vote
+        words.back().turn = (t.turn + 1) % 4;
+        PageLines page = LinesFromTextLayer(words, t.width, t.height, 1.0);
+        ASSERT_EQ(page.lines.size(), 3u) << t.turn;
+        EXPECT_EQ(WideToUtf8(page.lines[0].text), "first line") << t.turn;
+        EXPECT_EQ(WideToUtf8(page.lines[1].text), "second") << t.turn;
+        EXPECT_EQ(page.lines[0].left, 100) << t.turn;
+        EXPECT_EQ(page.lines[0].top, 100) << t.turn;
+        EXPECT_EQ(page.lines[0].right, 170) << t.turn;
+        EXPECT_EQ(page.lines[1].top, 200) << t.turn;
+        EXPECT_EQ(page.height, 800) << t.turn;
+    }
+}
+
 TEST(PdfTextLayout, TextLayerStandsForThePageOnlyWithRealText) {
     // A 612 x 792 page: 2 % of it is 9,694 square points.
     auto line = [](const char* text, double width, double height) {
@@ -150,25 +189,26 @@ TEST(PdfTextLayout, TextLayerStandsForThePageOnlyWithRealText) {
     struct Case {
         const char* name;
         std::vector<pdfengine::LayerWord> words;
-        bool covers, any;
+        bool covers;
+        size_t characters;
     };
     const Case cases[] = {
-        {"a page of text", line(forty.c_str(), 500, 20), true, true},
-        {"enough text on too little of the page", line(forty.c_str(), 400, 20), false, true},
-        {"31 characters of a stamp", line(std::string(31, 'x').c_str(), 900, 20), false, true},
-        {"a page number", line("12", 20, 10), false, true},
+        {"a page of text", line(forty.c_str(), 500, 20), true, 40},
+        {"enough text on too little of the page", line(forty.c_str(), 400, 20), false, 40},
+        {"31 characters of a stamp", line(std::string(31, 'x').c_str(), 900, 20), false, 31},
+        {"a page number", line("12", 20, 10), false, 2},
         {"a few glyphs that map to nothing",
-         line((forty + "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD").c_str(), 500, 20), true, true},
+         line((forty + "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD").c_str(), 500, 20), true, 40},
         {"more than one in ten unmapped",
          line((std::string(36, 'a') + "\xEF\xBF\xBD\xEF\xBF\xBD\xEE\x80\x80\xF3\xB0\x80\x80\xEF\xBF\xBD").c_str(), 500,
               20),
-         false, true},
-        {"only private-use glyphs", line("\xEE\x80\x80\xEE\x80\x81", 500, 20), false, false},
-        {"no words", {}, false, false},
+         false, 36},
+        {"only private-use glyphs", line("\xEE\x80\x80\xEE\x80\x81", 500, 20), false, 0},
+        {"no words", {}, false, 0},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(TextLayerCoversPage(c.words, 612, 792), c.covers) << c.name;
-        EXPECT_EQ(TextLayerHasAnyText(c.words), c.any) << c.name;
+        EXPECT_EQ(TextLayerCharacters(c.words), c.characters) << c.name;
     }
 }
 

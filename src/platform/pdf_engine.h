@@ -20,7 +20,7 @@ struct LayerWord {
     std::u16string text;
     double left = 0, top = 0, right = 0, bottom = 0;
     bool spaceAfter = false;  // the producer put a space between this word and the next
-    bool upright = true;      // reads left to right (not turned by the page's text matrix)
+    int turn = 0;             // quarter turns clockwise of its reading direction: 0 reads left to right
 };
 
 // A recognised word in pixels of the image it was found in.

@@ -80,7 +80,7 @@ public:
             word.right = rect.right();
             word.bottom = rect.bottom();
             word.spaceAfter = box.has_space_after();
-            word.upright = box.rotation() == 0;
+            word.turn = box.rotation();
             words.push_back(std::move(word));
         }
         return words;

@@ -87,7 +87,10 @@ std::vector<TextLine> LinesFromRecognition(const std::vector<pdfengine::Recognis
         TextLine line;
         bool any = false;
         for (const auto& word : words) {
-            if (word.confidence < kMinWordConfidence || word.text.empty()) continue;
+            if (word.confidence < kMinWordConfidence) continue;
+            // The recogniser may return a word of spaces alone; it is no text.
+            const size_t start = word.text.find_first_not_of(" \t"), end = word.text.find_last_not_of(" \t");
+            if (start == std::string::npos) continue;
             double left = word.left, top = word.top, right = double(word.left) + word.width;
             if (any) {
                 line.text += u' ';
@@ -99,21 +102,51 @@ std::vector<TextLine> LinesFromRecognition(const std::vector<pdfengine::Recognis
                 line.left = left, line.top = top, line.right = right, line.height = word.height;
                 any = true;
             }
-            line.text += Utf8ToWide(word.text);
+            line.text += Utf8ToWide(std::string_view(word.text).substr(start, end - start + 1));
         }
         if (any) result.push_back(std::move(line));
     }
     return result;
 }
 
-std::vector<TextLine> LinesFromTextLayer(const std::vector<pdfengine::LayerWord>& words, double pixelsPerPoint) {
-    std::vector<TextLine> lines;
-    const pdfengine::LayerWord* previous = nullptr;
-    for (const auto& word : words) {
+PageLines LinesFromTextLayer(const std::vector<pdfengine::LayerWord>& allWords, double pageWidth, double pageHeight,
+                             double pixelsPerPoint) {
+    // Text turned with its page (or set sideways on it) is read in its own frame, so that
+    // its lines run left to right as on a page that was never turned: the turn that most
+    // characters share decides, and words of other turns become lines of their own.
+    size_t perTurn[4] = {};
+    for (const auto& word : allWords) perTurn[word.turn & 3] += CountCharacters(word.text).mapped;
+    const int turn = static_cast<int>(std::max_element(perTurn, perTurn + 4) - perTurn);
+    const bool sideways = turn == 1 || turn == 3;
+    const double frameHeight = sideways ? pageWidth : pageHeight;
+
+    PageLines result;
+    result.height = frameHeight * pixelsPerPoint;
+    std::vector<pdfengine::LayerWord> words;
+    for (const auto& word : allWords) {
         if (CountCharacters(word.text).mapped == 0 && word.text.find_first_not_of(u' ') == std::u16string::npos)
             continue;
+        pdfengine::LayerWord framed = word;
+        // Turn 1 reads downwards with its first line at the right, 2 upside down, 3 upwards
+        // with its first line at the left.
+        switch (turn) {
+        case 1: framed.left = word.top, framed.right = word.bottom, framed.top = pageWidth - word.right,
+                framed.bottom = pageWidth - word.left; break;
+        case 2: framed.left = pageWidth - word.right, framed.right = pageWidth - word.left,
+                framed.top = pageHeight - word.bottom, framed.bottom = pageHeight - word.top; break;
+        case 3: framed.left = pageHeight - word.bottom, framed.right = pageHeight - word.top, framed.top = word.left,
+                framed.bottom = word.right; break;
+        default: break;
+        }
+        framed.turn = (word.turn & 3) == turn ? 0 : 1;
+        words.push_back(std::move(framed));
+    }
+
+    std::vector<TextLine>& lines = result.lines;
+    const pdfengine::LayerWord* previous = nullptr;
+    for (const auto& word : words) {
         const double height = std::max(0.0, word.bottom - word.top);
-        bool newLine = previous == nullptr || !word.upright || !previous->upright;
+        bool newLine = previous == nullptr || word.turn != 0 || previous->turn != 0;
         if (!newLine) {
             const double previousHeight = std::max(0.0, previous->bottom - previous->top);
             const double overlap = std::min(word.bottom, previous->bottom) - std::max(word.top, previous->top);
@@ -137,7 +170,7 @@ std::vector<TextLine> LinesFromTextLayer(const std::vector<pdfengine::LayerWord>
         }
         previous = &word;
     }
-    return lines;
+    return result;
 }
 
 bool TextLayerCoversPage(const std::vector<pdfengine::LayerWord>& words, double pageWidth, double pageHeight) {
@@ -153,8 +186,16 @@ bool TextLayerCoversPage(const std::vector<pdfengine::LayerWord>& words, double 
            covered >= kMinLayerCoverage * pageWidth * pageHeight;
 }
 
-bool TextLayerHasAnyText(const std::vector<pdfengine::LayerWord>& words) {
-    return std::any_of(words.begin(), words.end(), [](const auto& word) { return CountCharacters(word.text).mapped > 0; });
+size_t TextLayerCharacters(const std::vector<pdfengine::LayerWord>& words) {
+    size_t count = 0;
+    for (const auto& word : words) count += CountCharacters(word.text).mapped;
+    return count;
+}
+
+size_t LineCharacters(const std::vector<TextLine>& lines) {
+    size_t count = 0;
+    for (const auto& line : lines) count += CountCharacters(line.text).mapped;
+    return count;
 }
 
 void DropPageNumbers(std::vector<TextLine>& lines, double pageHeight) {

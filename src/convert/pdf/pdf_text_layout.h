@@ -24,17 +24,28 @@ inline constexpr float kMinWordConfidence = 40;
 // Lines left without words are dropped.
 std::vector<TextLine> LinesFromRecognition(const std::vector<pdfengine::RecognisedLine>& lines);
 
+// A page's lines and the height of the page in their frame, in pixels.
+struct PageLines {
+    std::vector<TextLine> lines;
+    double height = 0;
+};
+
 // The text layer's words grouped into lines (a word that steps back to the left or
 // leaves the line's height starts a new one), scaled from points to pixels. Words join
-// with a space where the producer put one or where a gap separates them.
-std::vector<TextLine> LinesFromTextLayer(const std::vector<pdfengine::LayerWord>& words, double pixelsPerPoint);
+// with a space where the producer put one or where a gap separates them. Text that
+// most characters read turned (a page turned with its text) is read in its own frame.
+// The page's size is in points as shown.
+PageLines LinesFromTextLayer(const std::vector<pdfengine::LayerWord>& words, double pageWidth, double pageHeight,
+                             double pixelsPerPoint);
 
 // Whether a page's text layer stands for the page: enough mapped characters, few that
 // map to nothing (U+FFFD, private use), and words covering a real share of the page.
 // A scan carrying only a stamp or a page number as text is recognised instead.
 bool TextLayerCoversPage(const std::vector<pdfengine::LayerWord>& words, double pageWidth, double pageHeight);
-// Whether any word of the layer has a mapped character.
-bool TextLayerHasAnyText(const std::vector<pdfengine::LayerWord>& words);
+// Characters of real text (neither spaces nor mapped to nothing) in a text layer's
+// words, and in lines.
+size_t TextLayerCharacters(const std::vector<pdfengine::LayerWord>& words);
+size_t LineCharacters(const std::vector<TextLine>& lines);
 
 // Drops empty lines and page numbers: 1 to 4 decimal digits whose top lies below 90 %
 // of the rendered page's height.

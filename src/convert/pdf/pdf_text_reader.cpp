@@ -17,6 +17,7 @@ namespace {
 
 constexpr double kProgressStart = 0.05;  // reading begins here; the writer takes what is left after 0.3
 constexpr double kProgressShare = 0.25;
+constexpr size_t kRecognitionWins = 2;  // recognised text replaces a thin layer when over twice as long
 
 class LazyRecogniser {
 public:
@@ -66,18 +67,27 @@ Document ReadPdfText(const std::string& path, ConvertContext& context) {
         const PageSize size = pdf.Size(p);
         const RenderSize render = RecognitionRenderSize(size);
         std::vector<pdfengine::LayerWord> words = pdf.Words(p);
-        std::vector<TextLine> lines;
-        if (TextLayerCoversPage(words, size.width / kPointsToDips, size.height / kPointsToDips)) {
-            lines = LinesFromTextLayer(words, render.scale * kPointsToDips);
-        } else if (pdfengine::Recogniser* engine = recogniser.Get()) {
-            lines = RecognisePage(pdf, p, render, *engine, context);
-        } else if (TextLayerHasAnyText(words)) {
-            // Thin as it is, the page's own text beats none at all.
-            lines = LinesFromTextLayer(words, render.scale * kPointsToDips);
+        const double pixelsPerPoint = render.scale * kPointsToDips;
+        const double widthPt = size.width / kPointsToDips, heightPt = size.height / kPointsToDips;
+        PageLines page{{}, double(render.height)};
+        std::vector<TextLine>& lines = page.lines;
+        if (TextLayerCoversPage(words, widthPt, heightPt)) {
+            page = LinesFromTextLayer(words, widthPt, heightPt, pixelsPerPoint);
         } else {
-            throw ConvertError("Windows has no text recognition language installed (Settings > Time & language > Language)");
+            const size_t layerCharacters = TextLayerCharacters(words);
+            if (pdfengine::Recogniser* engine = recogniser.Get()) {
+                lines = RecognisePage(pdf, p, render, *engine, context);
+            } else if (layerCharacters == 0) {
+                throw ConvertError(
+                    "Windows has no text recognition language installed (Settings > Time & language > Language)");
+            }
+            // A thin text layer still wins unless recognition found clearly more: a scan that
+            // carries a stamp or a page number as text is read from its pixels, while a sparse
+            // page of real text keeps its exact words.
+            if (layerCharacters > 0 && LineCharacters(lines) <= kRecognitionWins * layerCharacters)
+                page = LinesFromTextLayer(words, widthPt, heightPt, pixelsPerPoint);
         }
-        DropPageNumbers(lines, render.height);
+        DropPageNumbers(lines, page.height);
         AppendPageBlocks(document, lines, p > 0);
         context.Report(kProgressStart + kProgressShare * (p + 1) / pages);
     }
