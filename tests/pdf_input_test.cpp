@@ -303,8 +303,11 @@ TEST(PdfInput, BadInputsFailWithTheirMessageAndLeaveNothing) {
     WriteFile(dir.File("objstm.pdf"),
               "%PDF-1.5\n1 0 obj << /Type /ObjStm /N 100000000 /First 99999999 /Length 10 >>\nstream\n1 0 2 5 3 9\n"
               "endstream\nendobj\ntrailer << /Root 2 0 R /Size 4 >>\n%%EOF\n");
+    // An image declaring 100000 x 100000 pixels would take minutes to scale: the page fails.
+    WriteFile(dir.File("image.pdf"), ReadFile(std::string(QUILL_SOURCE_DIR) + "/fuzz/corpus/fuzz_pdf_reader/image_huge.pdf"));
     const std::pair<const char*, const char*> cases[] = {
         {"zero.pdf", "This PDF has no pages"},
+        {"image.pdf", "Windows couldn't process this PDF"},
         {"empty.pdf", "Couldn't open this PDF (it may be password protected)"},
         {"words.pdf", "Couldn't open this PDF (it may be password protected)"},
         {"truncated.pdf", "Couldn't open this PDF (it may be password protected)"},
@@ -351,6 +354,10 @@ TEST(PdfInput, RenderingPastTheRamLimitFailsBeforeItStarts) {
     EXPECT_EQ(pdf.Render(0, ExportRenderSize(pdf.Size(0)), context).width, 4000u);
     settings.RamMB = 0;  // no limit
     limits.Set(settings);
+    std::atomic<bool> cancel{true};  // the render itself watches the flag
+    ConvertContext cancelled;
+    cancelled.cancel = &cancel;
+    EXPECT_THROW(pdf.Render(0, ExportRenderSize(pdf.Size(0)), cancelled), Cancelled);
     EXPECT_NO_THROW(CheckRenderMemory(uint64_t(1) << 40, context));
     // A single word is too thin a text layer to stand for the page, so the page is
     // recognised, at 40 million pixels at most.

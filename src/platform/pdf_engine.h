@@ -42,7 +42,10 @@ public:
     virtual bool PageSize(int index, double& width, double& height) = 0;
     // Renders the whole page at `dpi` (the same both ways) into `width` x `height`
     // pixels, top-down rows of B, G, R, A bytes with premultiplied alpha, on white.
-    virtual Status Render(int index, double dpi, uint32_t width, uint32_t height, uint8_t* pixels) = 0;
+    // Stops with kCancelled when `cancel` is set during the render, and fails on a page
+    // that runs past the time limit or draws an image of an impossible size.
+    virtual Status Render(int index, double dpi, uint32_t width, uint32_t height, uint8_t* pixels,
+                          const std::atomic<bool>* cancel) = 0;
     // The words of the page's text layer in reading order.
     virtual std::vector<LayerWord> Words(int index) = 0;
 };

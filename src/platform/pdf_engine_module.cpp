@@ -1,20 +1,27 @@
-// The module behind pdf_engine.h: poppler (through its C++ interface) for loading,
-// rendering and text layers, tesseract for recognition. Built as quillaven-pdf.so
-// and linked against nothing of the program, so it may only use what it is handed.
+// The module behind pdf_engine.h: poppler's own document, rendering and text classes,
+// and tesseract for recognition. Built as quillaven-pdf.so and linked against nothing
+// of the program, so it may only use what it is handed.
+//
+// poppler's document classes rather than its small C++ wrapper, because only they let a
+// render be bounded: every few drawing operators a check stops the page when the user
+// cancels or the time limit passes, and an image whose declared size would take minutes
+// to scale fails the page at once instead of being drawn.
 //
 // Neither library may print: a worker's standard output is its protocol pipe. poppler's
 // error hook, tesseract's debug file and leptonica's message level are set to silence
 // before any document or recogniser exists.
+#include <GlobalParams.h>
+#include <PDFDoc.h>
+#include <SplashOutputDev.h>
+#include <TextOutputDev.h>
+#include <goo/GooString.h>
 #include <leptonica/allheaders.h>
-#include <poppler-document.h>
-#include <poppler-global.h>
-#include <poppler-image.h>
-#include <poppler-page-renderer.h>
-#include <poppler-page.h>
+#include <splash/SplashBitmap.h>
 #include <tesseract/baseapi.h>
 #include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "platform/pdf_engine.h"
@@ -22,72 +29,164 @@
 namespace pdfengine {
 namespace {
 
-void IgnorePopplerMessage(const std::string&, void*) {}
+constexpr double kMaxImagePixels = 400e6;   // a larger image takes minutes to scale and is never real
+constexpr auto kPageTimeLimit = std::chrono::seconds(120);  // far past any real page; the rest is a runaway
+
+void IgnorePopplerMessage(ErrorCategory, Goffset, const char*) {}
 
 bool CancelRequested(void* cancel, int) {
     return cancel && static_cast<const std::atomic<bool>*>(cancel)->load(std::memory_order_relaxed);
 }
 
+// What stops a page: the cancel flag, the time limit, or an image too large to draw.
+struct PageGuard {
+    const std::atomic<bool>* cancel = nullptr;
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + kPageTimeLimit;
+    bool refused = false;
+
+    bool Stop() const {
+        return refused || (cancel && cancel->load(std::memory_order_relaxed)) ||
+               std::chrono::steady_clock::now() > deadline;
+    }
+    static bool Check(void* guard) { return static_cast<PageGuard*>(guard)->Stop(); }
+    bool Allow(int width, int height) {
+        if (double(width) * double(height) > kMaxImagePixels) refused = true;
+        return !refused;
+    }
+};
+
+// The image operators refuse what the guard refuses; the page then stops at the next check.
+class GuardedSplash final : public SplashOutputDev {
+public:
+    GuardedSplash(SplashColorPtr paper, PageGuard& guard)
+        : SplashOutputDev(splashModeXBGR8, 4, false, paper, true, splashThinLineDefault), guard_(guard) {}
+
+    void drawImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert, bool interpolate,
+                       bool inlineImg) override {
+        if (guard_.Allow(width, height))
+            SplashOutputDev::drawImageMask(state, ref, str, width, height, invert, interpolate, inlineImg);
+    }
+    void setSoftMaskFromImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert,
+                                  bool inlineImg, double* baseMatrix) override {
+        if (guard_.Allow(width, height))
+            SplashOutputDev::setSoftMaskFromImageMask(state, ref, str, width, height, invert, inlineImg, baseMatrix);
+    }
+    void drawImage(GfxState* state, Object* ref, Stream* str, int width, int height, GfxImageColorMap* colorMap,
+                   bool interpolate, const int* maskColors, bool inlineImg) override {
+        if (guard_.Allow(width, height))
+            SplashOutputDev::drawImage(state, ref, str, width, height, colorMap, interpolate, maskColors, inlineImg);
+    }
+    void drawMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height, GfxImageColorMap* colorMap,
+                         bool interpolate, Stream* maskStr, int maskWidth, int maskHeight, bool maskInvert,
+                         bool maskInterpolate) override {
+        if (guard_.Allow(width, height) && guard_.Allow(maskWidth, maskHeight))
+            SplashOutputDev::drawMaskedImage(state, ref, str, width, height, colorMap, interpolate, maskStr, maskWidth,
+                                             maskHeight, maskInvert, maskInterpolate);
+    }
+    void drawSoftMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height,
+                             GfxImageColorMap* colorMap, bool interpolate, Stream* maskStr, int maskWidth,
+                             int maskHeight, GfxImageColorMap* maskColorMap, bool maskInterpolate) override {
+        if (guard_.Allow(width, height) && guard_.Allow(maskWidth, maskHeight))
+            SplashOutputDev::drawSoftMaskedImage(state, ref, str, width, height, colorMap, interpolate, maskStr,
+                                                 maskWidth, maskHeight, maskColorMap, maskInterpolate);
+    }
+
+private:
+    PageGuard& guard_;
+};
+
+// Text needs no image data: an inline image is left for the content parser to skip
+// rather than read byte by byte, however large it claims to be.
+class TextOnly final : public TextOutputDev {
+public:
+    TextOnly() : TextOutputDev(nullptr, false, 0, false, false) {}
+    void drawImageMask(GfxState*, Object*, Stream*, int, int, bool, bool, bool) override {}
+    void drawImage(GfxState*, Object*, Stream*, int, int, GfxImageColorMap*, bool, const int*, bool) override {}
+    void drawMaskedImage(GfxState*, Object*, Stream*, int, int, GfxImageColorMap*, bool, Stream*, int, int, bool,
+                         bool) override {}
+    void drawSoftMaskedImage(GfxState*, Object*, Stream*, int, int, GfxImageColorMap*, bool, Stream*, int, int,
+                             GfxImageColorMap*, bool) override {}
+};
+
+void AppendUtf16(std::u16string& out, Unicode c) {
+    if (c >= 0x110000 || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    if (c >= 0x10000) {
+        c -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+        out.push_back(static_cast<char16_t>(c));
+    }
+}
+
 class PopplerDocument final : public PdfDocument {
 public:
-    explicit PopplerDocument(std::unique_ptr<poppler::document> document) : document_(std::move(document)) {}
+    explicit PopplerDocument(std::unique_ptr<PDFDoc> document) : document_(std::move(document)) {}
 
-    int PageCount() const override { return document_->pages(); }
+    int PageCount() const override { return document_->getNumPages(); }
 
     bool PageSize(int index, double& width, double& height) override {
-        std::unique_ptr<poppler::page> page(document_->create_page(index));
-        if (!page) return false;
-        poppler::rectf box = page->page_rect(poppler::crop_box);
-        width = box.width();
-        height = box.height();
-        auto turn = page->orientation();
-        if (turn == poppler::page::landscape || turn == poppler::page::seascape) std::swap(width, height);
+        if (index < 0 || index >= document_->getNumPages() || !document_->getPage(index + 1)) return false;
+        width = document_->getPageCropWidth(index + 1);
+        height = document_->getPageCropHeight(index + 1);
+        int turn = document_->getPageRotate(index + 1);
+        if (turn == 90 || turn == 270) std::swap(width, height);
         return true;
     }
 
-    Status Render(int index, double dpi, uint32_t width, uint32_t height, uint8_t* pixels) override {
-        std::unique_ptr<poppler::page> page(document_->create_page(index));
-        if (!page) return Status::kFailed;
-        poppler::page_renderer renderer;
+    Status Render(int index, double dpi, uint32_t width, uint32_t height, uint8_t* pixels,
+                  const std::atomic<bool>* cancel) override {
+        if (index < 0 || index >= document_->getNumPages() || !document_->getPage(index + 1)) return Status::kFailed;
+        PageGuard guard;
+        guard.cancel = cancel;
+        SplashColor paper = {0xFF, 0xFF, 0xFF, 0xFF};
+        GuardedSplash splash(paper, guard);
         // The same smoothing a viewer and the usual rasterisers use; hinting stays off
         // so that glyph shapes do not depend on the size.
-        renderer.set_render_hints(poppler::page_renderer::antialiasing | poppler::page_renderer::text_antialiasing);
-        renderer.set_image_format(poppler::image::format_argb32);
-        poppler::image image = renderer.render_page(page.get(), dpi, dpi, 0, 0, static_cast<int>(width),
-                                                    static_cast<int>(height));
-        if (!image.is_valid() || image.width() != static_cast<int>(width) ||
-            image.height() != static_cast<int>(height) || image.format() != poppler::image::format_argb32)
+        splash.setFontAntialias(true);
+        splash.setVectorAntialias(true);
+        splash.setFreeTypeHinting(false, false);
+        splash.startDoc(document_.get());
+        document_->displayPageSlice(&splash, index + 1, dpi, dpi, 0, false, true, false, 0, 0, static_cast<int>(width),
+                                    static_cast<int>(height), &PageGuard::Check, &guard);
+        if (cancel && cancel->load()) return Status::kCancelled;
+        SplashBitmap* bitmap = splash.getBitmap();
+        if (guard.Stop() || !bitmap || bitmap->getWidth() != static_cast<int>(width) ||
+            bitmap->getHeight() != static_cast<int>(height))
             return Status::kFailed;
-        // ARGB32 words in host order are B, G, R, A bytes on a little-endian machine.
+        // XBGR8 words in host order are B, G, R, X bytes on a little-endian machine; X
+        // is the opaque paper's 255.
         const size_t rowBytes = static_cast<size_t>(width) * 4;
-        const char* source = image.const_data();
+        const uint8_t* source = bitmap->getDataPtr();
         for (uint32_t y = 0; y < height; ++y)
-            std::memcpy(pixels + rowBytes * y, source + static_cast<size_t>(image.bytes_per_row()) * y, rowBytes);
+            std::memcpy(pixels + rowBytes * y, source + static_cast<size_t>(bitmap->getRowSize()) * y, rowBytes);
         return Status::kOk;
     }
 
     std::vector<LayerWord> Words(int index) override {
         std::vector<LayerWord> words;
-        std::unique_ptr<poppler::page> page(document_->create_page(index));
-        if (!page) return words;
-        for (const poppler::text_box& box : page->text_list()) {
+        if (index < 0 || index >= document_->getNumPages() || !document_->getPage(index + 1)) return words;
+        PageGuard guard;
+        TextOnly text;
+        // 72 dpi: the boxes come out in points, from the top-left corner of the page as shown.
+        document_->displayPageSlice(&text, index + 1, 72, 72, 0, false, false, false, -1, -1, -1, -1,
+                                    &PageGuard::Check, &guard);
+        std::unique_ptr<TextWordList> list = text.makeWordList();
+        if (!list) return words;
+        for (int i = 0; i < list->getLength(); ++i) {
+            const TextWord* source = list->get(i);
             LayerWord word;
-            poppler::ustring text = box.text();
-            word.text.assign(text.begin(), text.end());
-            poppler::rectf rect = box.bbox();
-            word.left = rect.left();
-            word.top = rect.top();
-            word.right = rect.right();
-            word.bottom = rect.bottom();
-            word.spaceAfter = box.has_space_after();
-            word.turn = box.rotation();
+            for (int c = 0; c < source->getLength(); ++c) AppendUtf16(word.text, *source->getChar(c));
+            source->getBBox(&word.left, &word.top, &word.right, &word.bottom);
+            word.spaceAfter = source->hasSpaceAfter();
+            word.turn = source->getRotation();
             words.push_back(std::move(word));
         }
         return words;
     }
 
 private:
-    std::unique_ptr<poppler::document> document_;
+    std::unique_ptr<PDFDoc> document_;
 };
 
 class TesseractRecogniser final : public Recogniser {
@@ -144,14 +243,15 @@ private:
 class ModuleEngine final : public Engine {
 public:
     ModuleEngine() {
-        poppler::set_debug_error_function(&IgnorePopplerMessage, nullptr);
+        setErrorCallback(&IgnorePopplerMessage);
+        globalParams = std::make_unique<GlobalParams>();
+        globalParams->setErrQuiet(true);
         setMsgSeverity(L_SEVERITY_NONE);
     }
 
     OpenResult Open(const std::string& path, std::unique_ptr<PdfDocument>& result) override {
-        std::unique_ptr<poppler::document> document(poppler::document::load_from_file(path));
-        if (!document) return OpenResult::kUnreadable;
-        if (document->is_locked()) return OpenResult::kLocked;
+        auto document = std::make_unique<PDFDoc>(std::make_unique<GooString>(path));
+        if (!document->isOk()) return document->getErrorCode() == errEncrypted ? OpenResult::kLocked : OpenResult::kUnreadable;
         result = std::make_unique<PopplerDocument>(std::move(document));
         return OpenResult::kOpened;
     }

@@ -75,9 +75,11 @@ images::PixelBuffer LoadedPdf::Render(int index, const RenderSize& size, const C
     buffer.height = size.height;
     buffer.bgra.resize(pixels * 4);
     // DIPs are 1/96 inch, so the scale from DIPs to pixels is the resolution over 96.
-    if (document_->Render(index, size.scale * 96.0, size.width, size.height, buffer.bgra.data()) !=
-        pdfengine::Status::kOk)
-        ThrowPdfEngineFailure();
+    switch (document_->Render(index, size.scale * 96.0, size.width, size.height, buffer.bgra.data(), context.cancel)) {
+    case pdfengine::Status::kOk: break;
+    case pdfengine::Status::kCancelled: throw Cancelled();
+    case pdfengine::Status::kFailed: ThrowPdfEngineFailure();
+    }
     // The renderer's pixels are premultiplied; ours carry straight alpha. The paper is
     // opaque, so this only matters should a page ever come back translucent.
     for (size_t i = 0; i < buffer.bgra.size(); i += 4) {

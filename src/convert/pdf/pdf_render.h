@@ -53,7 +53,8 @@ public:
     // Throws ConvertError "Windows couldn't process this PDF" for an unreadable page.
     PageSize Size(int index) const;
     // The page rendered on white into straight-alpha BGRA. Throws ConvertError "Windows
-    // couldn't process this PDF" when rendering fails, std::bad_alloc past the RAM limit.
+    // couldn't process this PDF" when rendering fails or runs away, std::bad_alloc past
+    // the RAM limit, Cancelled when the context's cancel flag is set meanwhile.
     images::PixelBuffer Render(int index, const RenderSize& size, const ConvertContext& context) const;
     std::vector<pdfengine::LayerWord> Words(int index) const;
 
