@@ -16,14 +16,21 @@
 
 namespace {
 
+std::string* g_folder = nullptr;  // never freed: the exit handler still needs it
+
+void RemoveFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(*g_folder, ignored);
+}
+
 const std::string& Folder() {
-    static const std::string folder = [] {
+    if (!g_folder) {
         std::string pattern = (std::filesystem::temp_directory_path() / "quillaven-fuzz-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) std::abort();
-        std::atexit([] { std::filesystem::remove_all(Folder()); });
-        return pattern;
-    }();
-    return folder;
+        g_folder = new std::string(pattern);
+        std::atexit(RemoveFolder);
+    }
+    return *g_folder;
 }
 
 // True when the action succeeded, false when it failed in one of the allowed ways.
