@@ -1,5 +1,5 @@
 // PDF input over damaged files: the bytes are saved as a PDF in a private folder and go
-// through the text reader and the page export. Each may only fail with its own
+// through the text reader (without recognition) and the page export. Each may only fail with its own
 // ConvertError, Cancelled, or the RAM limit's std::bad_alloc, and the export leaves
 // nothing beside the input.
 #include <stdlib.h>
@@ -54,6 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int error = 0;
     if (WriteNewFile(input, std::string_view(reinterpret_cast<const char*>(data), size), error) != NewFileResult::kWritten)
         std::abort();
+    // No recognition language (the folder holds no language data): recognition is the
+    // recogniser's own business and takes seconds a page, while what is under test here
+    // is loading, text layers and rendering.
+    ::setenv("TESSDATA_PREFIX", Folder().c_str(), 1);
     // A RAM limit as a worker has one, so that the render estimate is exercised too.
     LiveLimits limits;
     LimitSettings settings;
