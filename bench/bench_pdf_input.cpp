@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     const fs::path text = root / "text" / "report.pdf", scan = root / "scan" / "scan.pdf";
     {
         ConvertContext context;
-        LayoutPdf(LongDocument(), kLetterPage, context).Save(text.string());
+        WriteText(text, LayoutPdf(LongDocument(), kLetterPage, context).Serialize());
     }
     std::vector<std::string> img2pdf = {"img2pdf", "-o", scan.string()};
     bool made = RunChild({"pdftoppm", "-r", "150", "-png", "-f", "1", "-l", std::to_string(kScannedPages), text.string(),

@@ -64,7 +64,7 @@ Inputs& Made() {
         const TempDir& dir = made->dir;
         made->text = dir.File("report.pdf");
         ConvertContext context;
-        LayoutPdf(SourceDocument(), kLetterPage, context).Save(made->text);
+        WriteFile(made->text, LayoutPdf(SourceDocument(), kLetterPage, context).Serialize());
         made->rewritten = dir.File("rewritten.pdf");
         Shell("qpdf --object-streams=generate " + ShellQuote(made->text) + " " + ShellQuote(made->rewritten));
         made->rotated = dir.File("rotated.pdf");
@@ -226,8 +226,8 @@ TEST(PdfInput, OnePageIsOneFileManyPagesOneFolder) {
     PdfFile single, three;
     single.NewPage(200, 100);
     for (int i = 0; i < 3; ++i) three.NewPage(100, 200);
-    single.Save(dir.File("one.pdf"));
-    three.Save(dir.File("Report.pdf"));
+    WriteFile(dir.File("one.pdf"), single.Serialize());
+    WriteFile(dir.File("Report.pdf"), three.Serialize());
 
     std::vector<double> progress;
     ConvertContext context;
@@ -259,7 +259,7 @@ TEST(PdfInput, CancelBetweenPagesLeavesNothingBehind) {
     TempDir dir;
     PdfFile ten;
     for (int i = 0; i < 10; ++i) ten.NewPage(50, 50);
-    ten.Save(dir.File("ten.pdf"));
+    WriteFile(dir.File("ten.pdf"), ten.Serialize());
     std::atomic<bool> cancel{false};
     int encoded = 0;
     ConvertContext context;
@@ -297,7 +297,7 @@ TEST(PdfInput, BadInputsFailWithTheirMessageAndLeaveNothing) {
     WriteFile(dir.File("words.pdf"), "This is not a PDF at all.\n");
     WriteFile(dir.File("truncated.pdf"), text.substr(0, 300));
     for (int i = 0; i < kMaxPdfPages + 1; ++i) budget.NewPage(10, 10);
-    budget.Save(dir.File("pages2001.pdf"));
+    WriteFile(dir.File("pages2001.pdf"), budget.Serialize());
     Shell("qpdf --encrypt secret owner 256 -- " + ShellQuote(in.text) + " " + ShellQuote(dir.File("locked.pdf")));
     // An object stream that claims a hundred million objects, and one whose offsets run off its end.
     WriteFile(dir.File("objstm.pdf"),
@@ -327,7 +327,7 @@ TEST(PdfInput, BadInputsFailWithTheirMessageAndLeaveNothing) {
     // 2000 pages are within the budget; an owner password alone locks nothing.
     PdfFile most;
     for (int i = 0; i < kMaxPdfPages; ++i) most.NewPage(10, 10);
-    most.Save(dir.File("pages2000.pdf"));
+    WriteFile(dir.File("pages2000.pdf"), most.Serialize());
     EXPECT_EQ(LoadedPdf(dir.File("pages2000.pdf")).PageCount(), kMaxPdfPages);
     Shell("qpdf --encrypt '' owner 256 -- " + ShellQuote(in.text) + " " + ShellQuote(dir.File("owner.pdf")));
     ConvertContext context;
@@ -339,7 +339,7 @@ TEST(PdfInput, RenderingPastTheRamLimitFailsBeforeItStarts) {
     PdfFile poster;
     size_t page = poster.NewPage(14400, 14400);  // 200 x 200 inches
     poster.PutText(page, PdfFont::kHelvetica, 400, 1000, 7000, "Poster");
-    poster.Save(dir.File("poster.pdf"));
+    WriteFile(dir.File("poster.pdf"), poster.Serialize());
     LiveLimits limits;
     ConvertContext context;
     context.limits = &limits;
@@ -408,7 +408,7 @@ TEST(PdfTextReader, ScannedPagesReadLikeTheTextLayer) {
     TempDir dir;
     PdfFile stamp;
     stamp.PutText(stamp.NewPage(612, 792), PdfFont::kHelveticaBold, 14, 380, 400, "RECEIVED ON 12 MARCH");
-    stamp.Save(dir.File("stamp.pdf"));
+    WriteFile(dir.File("stamp.pdf"), stamp.Serialize());
     Shell("qpdf " + ShellQuote(in.scannedTiff) + " --overlay " + ShellQuote(dir.File("stamp.pdf")) + " -- " +
           ShellQuote(dir.File("stamped.pdf")));
     Lines stamped = Blocks(ReadPdfText(dir.File("stamped.pdf"), context));
@@ -457,7 +457,7 @@ TEST(PdfTextReader, RecognitionLanguageComesFromTheLocale) {
     Document german;
     german.blocks.push_back(Block{u"Gr\u00FC\u00DFe aus der sch\u00F6nen Stra\u00DFe", 0, false, false});
     PdfFile file = LayoutPdf(german, kA4Page, context);
-    file.Save(dir.File("de.pdf"));
+    WriteFile(dir.File("de.pdf"), file.Serialize());
     Shell("pdftoppm -r 150 -png -singlefile " + ShellQuote(dir.File("de.pdf")) + " " + ShellQuote(dir.File("de")));
     Shell("img2pdf " + ShellQuote(dir.File("de.png")) + " -o " + ShellQuote(dir.File("de-scan.pdf")));
     EXPECT_EQ(Blocks(ReadPdfText(dir.File("de-scan.pdf"), context)),
