@@ -35,6 +35,7 @@ struct Run {
     int exitCode = -1;  // -1 when the child could not start or died by a signal
     double seconds = 0;
     long peakKiB = 0;
+    double cpuSeconds = 0;  // user and system time of the child and the children it waited for
 };
 
 // Runs argv as a child with its output discarded; wall time and peak memory from wait4.
@@ -57,6 +58,8 @@ inline Run RunChild(const std::vector<std::string>& argv) {
     if (pid < 0 || ::wait4(pid, &status, 0, &usage) < 0) return run;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.peakKiB = usage.ru_maxrss;
+    run.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.ok = run.exitCode == 0;
     return run;
@@ -71,6 +74,7 @@ inline Run Best(const std::vector<std::string>& argv, int runs, const std::funct
         cleanUp();
         if (!run.ok) return run;
         best.seconds = best.ok ? std::min(best.seconds, run.seconds) : run.seconds;
+        best.cpuSeconds = best.ok ? std::min(best.cpuSeconds, run.cpuSeconds) : run.cpuSeconds;
         best.peakKiB = std::max(best.peakKiB, run.peakKiB);
         best.exitCode = 0;
         best.ok = true;

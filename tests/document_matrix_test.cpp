@@ -160,3 +160,32 @@ TEST(DocumentMatrix, EveryDocumentInputConvertsToEveryOfferedTarget) {
         }
     }
 }
+
+// PDF input: a PDF with text, through the command line to every document target the
+// catalog offers and to PDF itself; the same page scanned (no text layer) to the first
+// entry, "Editable" DOCX.
+TEST(DocumentMatrix, PdfInputsConvertToEveryDocumentTarget) {
+    for (const char* tool : {"pandoc", "pdftotext", "pdftoppm", "img2pdf"}) REQUIRE_TOOL(tool);
+    TempDir dir;
+    WriteFile(dir.File("source.md"), kMarkdown);
+    ::Run(ShellQuote(QUILL_PROGRAM) + " --convert " + ShellQuote(dir.File("source.md")) + " pdf >/dev/null");
+    ::Run("pdftoppm -r 150 -png -singlefile " + ShellQuote(dir.File("source.pdf")) + " " + ShellQuote(dir.File("page")));
+    ::Run("img2pdf " + ShellQuote(dir.File("page.png")) + " -o " + ShellQuote(dir.File("scan.pdf")));
+    ASSERT_FALSE(HasFailure());
+    std::set<int32_t> formats;
+    CollectFormats(BuildTargetMenu({dir.File("source.pdf")}), formats);
+    formats.insert(kPdf);
+    std::erase_if(formats, [](int32_t format) { return format <= kSvg; });  // page images: the PDF input tests
+    EXPECT_EQ(formats.size(), 8u);
+    auto convert = [&](const char* name, int32_t format, const char* marker) {
+        SCOPED_TRACE(std::string(name) + " to " + std::string(FormatName(format)));
+        CommandResult result = RunCommand(ShellQuote(QUILL_PROGRAM) + " --convert " + ShellQuote(dir.File(name)) + " " +
+                                          std::string(FormatName(format)));
+        ASSERT_EQ(result.exitCode, 0) << result.output;
+        std::string output = result.output.substr(0, result.output.find('\n'));
+        EXPECT_EQ(ExtensionOf(output), FormatExtension(format));
+        EXPECT_NE(TextOf(output).find(marker), std::string::npos) << output;
+    };
+    for (int32_t format : formats) convert("source.pdf", format, "First paragraph with Gr\xC3\xBC\xC3\x9F" "e.");
+    convert("scan.pdf", kDocx, "Quillaven report");
+}
