@@ -34,7 +34,7 @@ void DesktopWatch::WatchOwner(const char* selection) {
     if (display_.XFixesEventBase() < 0) return;
     char name[64];
     std::snprintf(name, sizeof name, selection, display_.Screen());
-    XFixesSelectSelectionInput(display_.get(), display_.Root(), display_.Atom(name),
+    XFixesSelectSelectionInput(display_.get(), display_.Root(), display_.Intern(name),
                                XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
                                    XFixesSelectionClientCloseNotifyMask);
 }
@@ -69,7 +69,7 @@ void DesktopWatch::ReadSettings() {
     if (!settingsOwner_) return;
     XSelectInput(display_.get(), settingsOwner_, PropertyChangeMask | StructureNotifyMask);
     std::string bytes = display_.ByteProperty(settingsOwner_, "_XSETTINGS_SETTINGS",
-                                              display_.Atom("_XSETTINGS_SETTINGS"), kMaxXSettingsBytes);
+                                              display_.Intern("_XSETTINGS_SETTINGS"), kMaxXSettingsBytes);
     if (auto parsed = ParseXSettings(bytes)) settings_ = std::move(*parsed);
 }
 
@@ -83,13 +83,13 @@ bool DesktopWatch::OnEvent(XEvent& event) {
         auto& notify = reinterpret_cast<XFixesSelectionNotifyEvent&>(event);
         char name[64];
         std::snprintf(name, sizeof name, "_XSETTINGS_S%d", display_.Screen());
-        if (notify.selection == display_.Atom(name)) {
+        if (notify.selection == display_.Intern(name)) {
             ReadSettings();
             if (onSettingsChanged) onSettingsChanged();
             return true;
         }
         std::snprintf(name, sizeof name, "_NET_WM_CM_S%d", display_.Screen());
-        if (notify.selection == display_.Atom(name)) {
+        if (notify.selection == display_.Intern(name)) {
             bool now = notify.owner != 0;
             if (now != composited_) {
                 composited_ = now;
@@ -98,7 +98,7 @@ bool DesktopWatch::OnEvent(XEvent& event) {
             return true;
         }
         std::snprintf(name, sizeof name, "_NET_SYSTEM_TRAY_S%d", display_.Screen());
-        if (notify.selection == display_.Atom(name)) {
+        if (notify.selection == display_.Intern(name)) {
             trayOwner_ = notify.owner;
             if (onTrayChanged) onTrayChanged();
             return true;
@@ -114,7 +114,7 @@ bool DesktopWatch::OnEvent(XEvent& event) {
             return true;
         }
         if (settingsOwner_ && event.xproperty.window == settingsOwner_ &&
-            event.xproperty.atom == display_.Atom("_XSETTINGS_SETTINGS")) {
+            event.xproperty.atom == display_.Intern("_XSETTINGS_SETTINGS")) {
             ReadSettings();
             if (onSettingsChanged) onSettingsChanged();
             return true;

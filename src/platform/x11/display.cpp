@@ -84,7 +84,7 @@ XDisplay::~XDisplay() {
 int XDisplay::Width() const { return DisplayWidth(display_, screen_); }
 int XDisplay::Height() const { return DisplayHeight(display_, screen_); }
 
-::Atom XDisplay::Atom(const char* name) {
+::Atom XDisplay::Intern(const char* name) {
     auto found = atoms_.find(name);
     if (found != atoms_.end()) return found->second;
     ::Atom atom = XInternAtom(display_, name, False);
@@ -100,7 +100,7 @@ void XDisplay::SetLostHandler(std::function<void()> handler) {
 Window XDisplay::SelectionOwner(const char* nameWithScreen) {
     char name[64];
     std::snprintf(name, sizeof name, nameWithScreen, screen_);
-    return XGetSelectionOwner(display_, Atom(name));
+    return XGetSelectionOwner(display_, Intern(name));
 }
 
 std::vector<long> XDisplay::CardinalProperty(Window window, const char* name, ::Atom type, size_t maxItems) {
@@ -109,7 +109,7 @@ std::vector<long> XDisplay::CardinalProperty(Window window, const char* name, ::
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    if (XGetWindowProperty(display_, window, Atom(name), 0, static_cast<long>(maxItems), False, type, &actualType,
+    if (XGetWindowProperty(display_, window, Intern(name), 0, static_cast<long>(maxItems), False, type, &actualType,
                            &format, &count, &after, &data) == Success &&
         data) {
         if (format == 32 && (type == AnyPropertyType || actualType == type)) {
@@ -128,7 +128,7 @@ std::string XDisplay::ByteProperty(Window window, const char* name, ::Atom type,
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
     // The length is in 32-bit units.
-    if (XGetWindowProperty(display_, window, Atom(name), 0, static_cast<long>((maxBytes + 3) / 4), False, type,
+    if (XGetWindowProperty(display_, window, Intern(name), 0, static_cast<long>((maxBytes + 3) / 4), False, type,
                            &actualType, &format, &count, &after, &data) == Success &&
         data) {
         if (format == 8 && (type == AnyPropertyType || actualType == type)) bytes.assign(reinterpret_cast<char*>(data), count);

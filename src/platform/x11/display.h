@@ -22,7 +22,7 @@ public:
     Window Root() const { return root_; }
     int Width() const;
     int Height() const;
-    ::Atom Atom(const char* name);  // interned once, then cached
+    ::Atom Intern(const char* name);  // interned once, then cached
 
     // The 32-bit TrueColor visual with alpha, when the server has one.
     Visual* ArgbVisual() const { return argbVisual_; }

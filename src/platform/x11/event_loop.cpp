@@ -240,8 +240,8 @@ void EventLoop::RunOnce(int timeoutMs) {
         short revents = fds[firstWatch + i].revents;
         bool due = found->second.deadline && found->second.deadline() <= nowUsec;
         if (revents || due) {
-            auto ready = found->second.ready;  // it may unwatch itself while it runs
-            ready(revents);
+            auto callback = found->second.ready;  // it may unwatch itself while it runs
+            callback(revents);
         }
     }
     DispatchPosted();

@@ -252,13 +252,13 @@ void LayeredWindow::OnXEvent(XEvent& event) {
 void SetWindowTitle(XDisplay& display, Window window, const std::string& title) {
     Display* d = display.get();
     XStoreName(d, window, title.c_str());
-    XChangeProperty(d, window, display.Atom("_NET_WM_NAME"), display.Atom("UTF8_STRING"), 8, PropModeReplace,
+    XChangeProperty(d, window, display.Intern("_NET_WM_NAME"), display.Intern("UTF8_STRING"), 8, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
 }
 
 void SetWindowType(XDisplay& display, Window window, const char* type) {
-    ::Atom atom = display.Atom(type);
-    XChangeProperty(display.get(), window, display.Atom("_NET_WM_WINDOW_TYPE"), XA_ATOM, 32, PropModeReplace,
+    ::Atom atom = display.Intern(type);
+    XChangeProperty(display.get(), window, display.Intern("_NET_WM_WINDOW_TYPE"), XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&atom), 1);
 }
 
@@ -270,31 +270,31 @@ void SetWindowClass(XDisplay& display, Window window) {
     hint.res_class = className;
     XSetClassHint(display.get(), window, &hint);
     long pid = ::getpid();
-    XChangeProperty(display.get(), window, display.Atom("_NET_WM_PID"), XA_CARDINAL, 32, PropModeReplace,
+    XChangeProperty(display.get(), window, display.Intern("_NET_WM_PID"), XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&pid), 1);
 }
 
 void SetWindowIcon(XDisplay& display, Window window, const std::vector<unsigned long>& icon) {
     if (icon.empty()) return;
-    XChangeProperty(display.get(), window, display.Atom("_NET_WM_ICON"), XA_CARDINAL, 32, PropModeReplace,
+    XChangeProperty(display.get(), window, display.Intern("_NET_WM_ICON"), XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(icon.data()), static_cast<int>(icon.size()));
 }
 
 void SetThemeVariant(XDisplay& display, Window window, bool dark) {
     const char* variant = dark ? "dark" : "light";
-    XChangeProperty(display.get(), window, display.Atom("_GTK_THEME_VARIANT"), display.Atom("UTF8_STRING"), 8,
+    XChangeProperty(display.get(), window, display.Intern("_GTK_THEME_VARIANT"), display.Intern("UTF8_STRING"), 8,
                     PropModeReplace, reinterpret_cast<const unsigned char*>(variant), static_cast<int>(std::strlen(variant)));
 }
 
 void ActivateWindow(XDisplay& display, Window window, Time time) {
     Display* d = display.get();
-    XChangeProperty(d, window, display.Atom("_NET_WM_USER_TIME"), XA_CARDINAL, 32, PropModeReplace,
+    XChangeProperty(d, window, display.Intern("_NET_WM_USER_TIME"), XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&time), 1);
     if (display.HasWindowManager()) {
         XEvent event{};
         event.xclient.type = ClientMessage;
         event.xclient.window = window;
-        event.xclient.message_type = display.Atom("_NET_ACTIVE_WINDOW");
+        event.xclient.message_type = display.Intern("_NET_ACTIVE_WINDOW");
         event.xclient.format = 32;
         event.xclient.data.l[0] = 1;  // a normal application
         event.xclient.data.l[1] = static_cast<long>(time);
@@ -321,7 +321,7 @@ Window CreateManagedWindow(XDisplay& display, int x, int y, int width, int heigh
     SetWindowTitle(display, window, title);
     SetWindowClass(display, window);
     SetWindowType(display, window, type);
-    ::Atom protocols[2] = {display.Atom("WM_DELETE_WINDOW"), display.Atom("_NET_WM_PING")};
+    ::Atom protocols[2] = {display.Intern("WM_DELETE_WINDOW"), display.Intern("_NET_WM_PING")};
     XSetWMProtocols(d, window, protocols, 2);
     XSizeHints hints{};
     hints.flags = PPosition | PSize;
@@ -345,11 +345,11 @@ void SetMinimumSize(XDisplay& display, Window window, int width, int height) {
 
 bool HandleWindowProtocols(XDisplay& display, XEvent& event, bool& closeRequested) {
     closeRequested = false;
-    if (event.type != ClientMessage || event.xclient.message_type != display.Atom("WM_PROTOCOLS")) return false;
+    if (event.type != ClientMessage || event.xclient.message_type != display.Intern("WM_PROTOCOLS")) return false;
     ::Atom protocol = static_cast<::Atom>(event.xclient.data.l[0]);
-    if (protocol == display.Atom("WM_DELETE_WINDOW")) {
+    if (protocol == display.Intern("WM_DELETE_WINDOW")) {
         closeRequested = true;
-    } else if (protocol == display.Atom("_NET_WM_PING")) {
+    } else if (protocol == display.Intern("_NET_WM_PING")) {
         XEvent reply = event;
         reply.xclient.window = display.Root();
         XSendEvent(display.get(), display.Root(), False, SubstructureNotifyMask | SubstructureRedirectMask, &reply);
