@@ -101,11 +101,9 @@ std::string FormatInstanceRequest(const InstanceRequest& request) {
     return {};
 }
 
-InstanceServer::InstanceServer(EventLoop& loop) : loop_(loop) {}
-
 InstanceServer::~InstanceServer() {
     while (!clients_.empty()) Drop(clients_.begin()->first);
-    if (listenWatch_) loop_.UnwatchFd(listenWatch_);
+    if (listenWatch_ && loop_) loop_->UnwatchFd(listenWatch_);
     if (listenFd_ >= 0) ::close(listenFd_);
 }
 
@@ -124,8 +122,14 @@ InstanceServer::BindResult InstanceServer::Bind(const std::string& name) {
         return BindResult::kFailed;
     }
     listenFd_ = fd;
-    listenWatch_ = loop_.WatchFd(fd, {}, [this](short) { Accept(); });
     return BindResult::kBound;
+}
+
+void InstanceServer::Listen(EventLoop& loop, Handler handler) {
+    if (listenFd_ < 0 || loop_) return;
+    loop_ = &loop;
+    handler_ = std::move(handler);
+    listenWatch_ = loop_->WatchFd(listenFd_, {}, [this](short) { Accept(); });
 }
 
 void InstanceServer::Accept() {
@@ -138,7 +142,7 @@ void InstanceServer::Accept() {
             continue;
         }
         int64_t deadline = MonotonicMs() + kClientTimeoutMs;
-        int watch = loop_.WatchFd(
+        int watch = loop_->WatchFd(
             fd, {}, [this, fd](short) { Read(fd); },
             [this, fd]() -> uint64_t {
                 auto found = clients_.find(fd);
@@ -180,7 +184,7 @@ void InstanceServer::Read(int fd) {
 void InstanceServer::Drop(int fd) {
     auto found = clients_.find(fd);
     if (found == clients_.end()) return;
-    loop_.UnwatchFd(found->second.watch);
+    loop_->UnwatchFd(found->second.watch);
     ::close(fd);
     clients_.erase(found);
 }

@@ -42,13 +42,15 @@ public:
     enum class BindResult { kBound, kTaken, kFailed };
     using Handler = std::function<std::string(const InstanceRequest&, pid_t peer)>;  // returns the answer word
 
-    explicit InstanceServer(EventLoop& loop);
+    InstanceServer() = default;
     ~InstanceServer();
     InstanceServer(const InstanceServer&) = delete;
     InstanceServer& operator=(const InstanceServer&) = delete;
 
+    // Taking the name decides whether this process is the host, before any window exists.
     BindResult Bind(const std::string& name);
-    void SetHandler(Handler handler) { handler_ = std::move(handler); }
+    // Starts answering requests on the loop.
+    void Listen(EventLoop& loop, Handler handler);
 
 private:
     struct Client {
@@ -62,7 +64,7 @@ private:
     void Read(int fd);
     void Drop(int fd);
 
-    EventLoop& loop_;
+    EventLoop* loop_ = nullptr;
     int listenFd_ = -1;
     int listenWatch_ = 0;
     Handler handler_;
