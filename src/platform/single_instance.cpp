@@ -102,9 +102,15 @@ std::string FormatInstanceRequest(const InstanceRequest& request) {
 }
 
 InstanceServer::~InstanceServer() {
+    Detach();
+    if (listenFd_ >= 0) ::close(listenFd_);
+}
+
+void InstanceServer::Detach() {
     while (!clients_.empty()) Drop(clients_.begin()->first);
     if (listenWatch_ && loop_) loop_->UnwatchFd(listenWatch_);
-    if (listenFd_ >= 0) ::close(listenFd_);
+    listenWatch_ = 0;
+    loop_ = nullptr;
 }
 
 InstanceServer::BindResult InstanceServer::Bind(const std::string& name) {

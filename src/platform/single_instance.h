@@ -51,6 +51,8 @@ public:
     BindResult Bind(const std::string& name);
     // Starts answering requests on the loop.
     void Listen(EventLoop& loop, Handler handler);
+    // Stops answering before the loop goes away; the name stays taken until the process ends.
+    void Detach();
 
 private:
     struct Client {
