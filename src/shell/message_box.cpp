@@ -52,8 +52,7 @@ void MessageBox::Ask(const std::string& caption, const std::string& text, std::f
     SetMinimumSize(display_, window_, width_, height_);
     SetThemeVariant(display_, window_, CurrentTheme().dark);
     loop_.AddWindow(window_, this);
-    XMapRaised(display_.get(), window_);
-    ActivateWindow(display_, window_, display_.LastTime());
+    XMapRaised(display_.get(), window_);  // focus follows at MapNotify, once it is viewable
 }
 
 void MessageBox::Answer(bool yes) {
@@ -107,6 +106,10 @@ void MessageBox::OnXEvent(XEvent& event) {
     switch (event.type) {
         case Expose:
             if (event.xexpose.count == 0) Repaint();
+            break;
+        case MapNotify:
+            Repaint();
+            ActivateWindow(display_, window_, display_.LastTime());
             break;
         case ConfigureNotify:
             if (event.xconfigure.width != width_ || event.xconfigure.height != height_) {

@@ -125,8 +125,9 @@ void SettingsWindow::Open(Time startupTime) {
     hovered_ = pressed_ = focused_ = hoveredTab_ = -1;
     showFocus_ = false;
     XMapRaised(display_.get(), window_);
-    Paint();
-    ActivateWindow(display_, window_, startupTime != CurrentTime ? startupTime : display_.LastTime());
+    // Focus can be given only once the window is viewable: at its MapNotify.
+    activateOnMap_ = true;
+    pendingActivation_ = startupTime != CurrentTime ? startupTime : display_.LastTime();
 }
 
 void SettingsWindow::Close() {
@@ -498,6 +499,13 @@ void SettingsWindow::OnXEvent(XEvent& event) {
     switch (event.type) {
         case Expose:
             if (event.xexpose.count == 0) Paint();
+            break;
+        case MapNotify:
+            Paint();
+            if (activateOnMap_) {
+                activateOnMap_ = false;
+                ActivateWindow(display_, window_, pendingActivation_);
+            }
             break;
         case ConfigureNotify:
             if (event.xconfigure.width != width_ || event.xconfigure.height != height_) {

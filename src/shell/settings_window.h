@@ -76,7 +76,6 @@ private:
         int tab = -1;
     };
     void Build();
-    void Layout();
     void Paint();
     void Animate();
     Hit HitTest(double x, double y) const;
@@ -110,4 +109,6 @@ private:
     double scroll_ = 0;
     int64_t lastTick_ = 0;
     bool busy_ = false;
+    Time pendingActivation_ = CurrentTime;
+    bool activateOnMap_ = false;
 };

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +24,10 @@ VirtualDisplay::VirtualDisplay(const std::string& screen) {
     if (::pipe2(fds, O_CLOEXEC) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
+        // The host under test blocks its end-of-session signals; the server must not inherit that.
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::dup2(fds[1], 3);  // -displayfd writes the number here (dup2 clears close-on-exec)
         int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, 1);
@@ -56,7 +61,7 @@ VirtualDisplay::~VirtualDisplay() { Kill(); }
 
 void VirtualDisplay::Kill() {
     if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
+    ::kill(pid_, SIGKILL);  // nothing of the server is worth an orderly end
     ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
 }
@@ -108,8 +113,15 @@ uint32_t TestInput::PixelAt(int x, int y) {
 
 bool TestInput::Screenshot(const std::string& path, int x, int y, int width, int height) {
     int screen = DefaultScreen(display_);
-    if (width <= 0) width = DisplayWidth(display_, screen) - x;
-    if (height <= 0) height = DisplayHeight(display_, screen) - y;
+    int screenWidth = DisplayWidth(display_, screen), screenHeight = DisplayHeight(display_, screen);
+    if (width <= 0) width = screenWidth - x;
+    if (height <= 0) height = screenHeight - y;
+    // Keep the part that lies on the screen (a pop-up's shadow margin may not).
+    if (x < 0) { width += x; x = 0; }
+    if (y < 0) { height += y; y = 0; }
+    width = std::min(width, screenWidth - x);
+    height = std::min(height, screenHeight - y);
+    if (width <= 0 || height <= 0) return false;
     XImage* image = XGetImage(display_, DefaultRootWindow(display_), x, y, static_cast<unsigned>(width),
                               static_cast<unsigned>(height), AllPlanes, ZPixmap);
     if (!image) return false;
