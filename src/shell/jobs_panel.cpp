@@ -218,10 +218,7 @@ void JobsPanel::DrawCard(cairo_t* cr, const JobRow& row, int64_t nowMs) {
     if (state <= kJobRunning) {
         float progress = row.job->progress.load();
         double phase = static_cast<double>(nowMs % kIndeterminatePeriodMs) / static_cast<double>(kIndeterminatePeriodMs);
-        cairo_push_group(cr);
-        DrawProgressBar(cr, RectF::FromEdges(48, 56, 324, 62), progress < 0 ? -1 : row.shownProgress, phase);
-        cairo_pop_group_to_source(cr);
-        cairo_paint_with_alpha(cr, o);
+        DrawProgressBar(cr, RectF::FromEdges(48, 56, 324, 62), progress < 0 ? -1 : row.shownProgress, phase, o);
     }
     if (row.hover > 0.01) {
         FillRoundedRect(cr, RectF::FromEdges(302, 10, 330, 38), 4, theme.controlFillHover, o * row.buttonHover);

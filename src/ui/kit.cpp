@@ -10,6 +10,9 @@
 namespace {
 
 constexpr int kMeasureWidth = 10000;  // the measuring box, wide enough for any one line
+constexpr size_t kMaxCachedLayouts = 1024;  // a few windows' texts; dropped whole when full
+constexpr size_t kMaxCachedWidths = 4096;
+constexpr size_t kMaxCachedShadows = 64;
 
 std::mutex interfaceFontMutex;
 std::string interfaceFontName;
@@ -94,6 +97,7 @@ Kit::Kit() {
 }
 
 Kit::~Kit() {
+    for (auto& [key, layout] : layouts_) g_object_unref(layout);
     for (auto& [style, format] : formats_) pango_font_description_free(format->font);
     if (context_) g_object_unref(context_);
     if (fontMap_) g_object_unref(fontMap_);
@@ -117,6 +121,13 @@ const TextFormat* Kit::Format(float size, int weight, int align, bool icon, bool
 }
 
 PangoLayout* Kit::Layout(std::string_view text, const TextFormat* format, double width) {
+    LayoutKey key{format, static_cast<int>(std::max(0.0, width) * PANGO_SCALE), std::string(text)};
+    auto cached = layouts_.find(key);
+    if (cached != layouts_.end()) return cached->second;  // pango redoes it when the context changed
+    if (layouts_.size() >= kMaxCachedLayouts) {
+        for (auto& [k, old] : layouts_) g_object_unref(old);
+        layouts_.clear();
+    }
     PangoLayout* layout = pango_layout_new(context_);
     pango_layout_set_font_description(layout, format->font);
     pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
@@ -130,11 +141,15 @@ PangoLayout* Kit::Layout(std::string_view text, const TextFormat* format, double
         pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
         pango_layout_set_single_paragraph_mode(layout, TRUE);
     }
+    layouts_.emplace(std::move(key), layout);
     return layout;
 }
 
 double Kit::MeasureText(std::string_view text, const TextFormat* format) {
     if (!format || text.empty()) return 0;
+    auto cached = widths_.find(std::make_pair(format, std::string(text)));
+    if (cached != widths_.end()) return cached->second;
+    if (widths_.size() >= kMaxCachedWidths) widths_.clear();
     PangoLayout* layout = pango_layout_new(context_);
     pango_layout_set_font_description(layout, format->font);
     pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
@@ -143,7 +158,9 @@ double Kit::MeasureText(std::string_view text, const TextFormat* format) {
     PangoRectangle logical;
     pango_layout_get_extents(layout, nullptr, &logical);
     g_object_unref(layout);
-    return static_cast<double>(logical.width) / PANGO_SCALE;
+    double width = static_cast<double>(logical.width) / PANGO_SCALE;
+    widths_.emplace(std::make_pair(format, std::string(text)), width);
+    return width;
 }
 
 double Kit::WrappedHeight(std::string_view text, const TextFormat* format, double width) {
@@ -151,7 +168,6 @@ double Kit::WrappedHeight(std::string_view text, const TextFormat* format, doubl
     PangoLayout* layout = Layout(text, format, width);
     PangoRectangle logical;
     pango_layout_get_extents(layout, nullptr, &logical);
-    g_object_unref(layout);
     return static_cast<double>(logical.height) / PANGO_SCALE;
 }
 
@@ -170,7 +186,6 @@ void Kit::DrawText(cairo_t* cr, std::string_view text, const TextFormat* format,
     cairo_move_to(cr, rect.x, y);
     pango_cairo_show_layout(cr, layout);
     cairo_restore(cr);
-    g_object_unref(layout);
 }
 
 double EaseOutCubic(double t) {
@@ -215,13 +230,58 @@ void StrokeRoundedRect(cairo_t* cr, const RectF& rect, double radius, double wid
     cairo_stroke(cr);
 }
 
-void DrawShadow(cairo_t* cr, const RectF& rect, double radius, double opacity) {
-    double alpha = opacity * (CurrentTheme().dark ? 0.06 : 0.035);
+namespace {
+
+// The six passes of a shadow, drawn once per size and scale into an alpha mask; each
+// frame then paints the mask (a card's shadow is the same in every frame).
+struct ShadowKey {
+    int width, height, radius, scale;  // 1/64 DIP and 1/64 scale steps
+    auto operator<=>(const ShadowKey&) const = default;
+};
+std::map<ShadowKey, cairo_surface_t*> shadows;
+
+cairo_surface_t* ShadowMask(const RectF& rect, double radius, double scale) {
+    ShadowKey key{static_cast<int>(rect.width * 64), static_cast<int>(rect.height * 64), static_cast<int>(radius * 64),
+                  static_cast<int>(scale * 64)};
+    auto found = shadows.find(key);
+    if (found != shadows.end()) return found->second;
+    if (shadows.size() >= kMaxCachedShadows) {
+        for (auto& [k, surface] : shadows) cairo_surface_destroy(surface);
+        shadows.clear();
+    }
+    // The mask spans the largest pass: 12 DIPs around, 16 below, from 9 above the card.
+    int width = static_cast<int>(std::ceil((rect.width + 24) * scale)) + 2;
+    int height = static_cast<int>(std::ceil((rect.height + 28) * scale)) + 2;
+    cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A8, width, height);
+    cairo_t* cr = cairo_create(mask);
+    cairo_scale(cr, scale, scale);
+    cairo_translate(cr, 12, 9);
     for (int i = 1; i <= 6; ++i) {
         double grow = 2.0 * i;
-        RectF r = RectF::FromEdges(rect.x - grow, rect.y - grow + 3, rect.Right() + grow, rect.Bottom() + grow + 4);
-        FillRoundedRect(cr, r, radius + grow, Color{0, 0, 0, 1}, alpha);
+        RectF r = RectF::FromEdges(-grow, -grow + 3, rect.width + grow, rect.height + grow + 4);
+        FillRoundedRect(cr, r, radius + grow, Color{0, 0, 0, 1}, 1.0 / 6.0);
     }
+    cairo_destroy(cr);
+    shadows.emplace(key, mask);
+    return mask;
+}
+
+}  // namespace
+
+void DrawShadow(cairo_t* cr, const RectF& rect, double radius, double opacity) {
+    // Six passes at alpha a each: the mask holds them at 1/6, painted at 6a.
+    double alpha = opacity * (CurrentTheme().dark ? 0.06 : 0.035) * 6;
+    double sx = 1, sy = 0;
+    cairo_user_to_device_distance(cr, &sx, &sy);
+    double scale = std::hypot(sx, sy);
+    if (!(scale > 0)) return;
+    cairo_surface_t* mask = ShadowMask(rect, radius, scale);
+    cairo_save(cr);
+    cairo_translate(cr, rect.x - 12, rect.y - 9);
+    cairo_scale(cr, 1 / scale, 1 / scale);
+    cairo_set_source_rgba(cr, 0, 0, 0, alpha);
+    cairo_mask_surface(cr, mask, 0, 0);
+    cairo_restore(cr);
 }
 
 void DrawFocusRing(cairo_t* cr, const RectF& rect, double radius) {
@@ -234,13 +294,13 @@ std::pair<double, double> ProgressSpan(double value, double phase) {
     return {std::clamp(1.4 * phase - 0.4, 0.0, 1.0), std::clamp(1.4 * phase, 0.0, 1.0)};
 }
 
-void DrawProgressBar(cairo_t* cr, const RectF& box, double value, double phase) {
+void DrawProgressBar(cairo_t* cr, const RectF& box, double value, double phase, double opacity) {
     const Theme& theme = CurrentTheme();
     double middle = box.y + box.height / 2;
     cairo_rectangle(cr, box.x, middle - 0.5, box.width, 1);
-    SetSource(cr, theme.controlStrongStroke);
+    SetSource(cr, theme.controlStrongStroke, opacity);
     cairo_fill(cr);
     auto [a, b] = ProgressSpan(value, phase);
     if (b <= a) return;
-    FillRoundedRect(cr, RectF{box.x + a * box.width, middle - 1.5, (b - a) * box.width, 3}, 1.5, theme.accent);
+    FillRoundedRect(cr, RectF{box.x + a * box.width, middle - 1.5, (b - a) * box.width, 3}, 1.5, theme.accent, opacity);
 }

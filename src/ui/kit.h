@@ -72,8 +72,17 @@ public:
 
 private:
     Kit();
+    // A laid-out text, kept for the next frames (the same texts are drawn every frame).
     PangoLayout* Layout(std::string_view text, const TextFormat* format, double width);
 
+    struct LayoutKey {
+        const TextFormat* format;
+        int width;
+        std::string text;
+        auto operator<=>(const LayoutKey&) const = default;
+    };
+    std::map<LayoutKey, PangoLayout*> layouts_;
+    std::map<std::pair<const TextFormat*, std::string>, double, std::less<>> widths_;
     PangoFontMap* fontMap_ = nullptr;
     PangoContext* context_ = nullptr;
     std::string textFamily_, displayFamily_;
@@ -97,6 +106,6 @@ void StrokeRoundedRect(cairo_t* cr, const RectF& rect, double radius, double wid
 void DrawShadow(cairo_t* cr, const RectF& rect, double radius, double opacity);
 void DrawFocusRing(cairo_t* cr, const RectF& rect, double radius);
 // `value` 0..1, or negative for the sliding piece whose place `phase` (0..1) gives.
-void DrawProgressBar(cairo_t* cr, const RectF& box, double value, double phase);
+void DrawProgressBar(cairo_t* cr, const RectF& box, double value, double phase, double opacity = 1);
 // The covered fraction [a, b] of a progress bar.
 std::pair<double, double> ProgressSpan(double value, double phase);
