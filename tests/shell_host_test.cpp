@@ -5,7 +5,9 @@
 
 #include <X11/Xatom.h>
 #include <X11/keysym.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -616,6 +618,57 @@ TEST_F(HostTest, XEmbedTrayWhenNoWatcherAndAgainAfterTheTrayRestarts) {
         testTray.Poll();
         return testTray.docked.size() == 2;
     }));
+}
+
+}  // namespace
+
+namespace {
+
+// A compositing manager on the test's display, for as long as the object lives.
+struct Compositor {
+    pid_t pid = -1;
+    explicit Compositor(const std::string& display) {
+        pid = ::fork();
+        if (pid == 0) {
+            sigset_t none;
+            sigemptyset(&none);
+            ::sigprocmask(SIG_SETMASK, &none, nullptr);
+            int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::setenv("DISPLAY", display.c_str(), 1);
+            ::execlp("picom", "picom", "--backend", "xrender", "--config", "/dev/null",
+                     static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+    }
+    void Stop() {
+        if (pid <= 0) return;
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+    ~Compositor() { Stop(); }
+};
+
+TEST_F(HostTest, PopUpsFollowTheCompositorComingAndGoing) {
+    REQUIRE_TOOL("picom");
+    App& host = StartApp(true);
+    JobsPanel& panel = host.Panel();
+    auto depthOf = [&](Window window) {
+        for (const auto& info : input->MappedWindows())
+            if (info.id == window) return info.depth;
+        return 0;
+    };
+    host.SubmitJob({"wait-cancel"}, Target{kPng, 0, ""}, "", 10, 10);
+    ASSERT_TRUE(PumpUntil(*loop, [&] { return panel.Visible(); }));
+    EXPECT_EQ(depthOf(panel.WindowId()), 24);  // no compositor: the plain visual, cut by a shape
+    Compositor compositor(screen.Name());
+    ASSERT_TRUE(PumpUntil(*loop, [&] { return depthOf(panel.WindowId()) == 32; }, 10000));
+    compositor.Stop();
+    ASSERT_TRUE(PumpUntil(*loop, [&] { return depthOf(panel.WindowId()) == 24; }, 10000));
+    EXPECT_TRUE(panel.Visible());
+    for (const auto& job : panel.ActiveJobs()) JobRunner::Cancel(*job);
 }
 
 }  // namespace
