@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <filesystem>
 #include <thread>
 
 #include "platform/x11/display.h"
@@ -170,6 +171,9 @@ protected:
 };
 
 TEST_F(HostTest, StartUpRegistersTrayShowsFirstRunBalloonAndSettings) {
+    // A settings file written by hand with nonsense: defaults and bounds, no crash.
+    std::filesystem::create_directories(dir.File("config") + "/quillaven");
+    WriteFile(dir.File("config") + "/quillaven/settings.ini", "CpuPercent=abc\nParallelJobs=-5\nVramMB=\xff\xfe\n=\n\n\x01");
     App& host = StartApp(false);
     EXPECT_EQ(tray->registrations, 1);
     ASSERT_FALSE(tray->pixmaps.empty());
@@ -180,6 +184,10 @@ TEST_F(HostTest, StartUpRegistersTrayShowsFirstRunBalloonAndSettings) {
     EXPECT_FALSE(IsFirstRun());
     ASSERT_TRUE(PumpUntil(*loop, [&] { return SettingsShown(); }));
     EXPECT_EQ(host.BusyCount(), 1);
+    const std::vector<Setting>& rows = host.Settings().Rows(0);
+    EXPECT_EQ(rows[PerformanceRows::kCpu].options[static_cast<size_t>(rows[PerformanceRows::kCpu].selected)], "60%");
+    EXPECT_EQ(rows[PerformanceRows::kParallel].selected, 3);  // -5 reads as a huge number: 4 at once
+    EXPECT_EQ(rows[PerformanceRows::kVram].options[static_cast<size_t>(rows[PerformanceRows::kVram].selected)], "1.5 GB");
 
     // Escape closes it; three seconds later the idle trim runs (its timer is armed now).
     PumpFor(*loop, 100);
@@ -397,10 +405,11 @@ TEST_F(HostTest, JobsPanelCardsTimersAndScreenshots) {
     // The panel's own clock: the failed card goes 10 s after it finished, unless hovered.
     input->MoveTo(5, 5);
     PumpFor(*loop, 30);
-    int64_t now = MonotonicMs();
-    panel.Tick(now + 9000);
+    int64_t finished = panel.Rows()[1].finishedAt;
+    ASSERT_GT(finished, 0);
+    panel.Tick(finished + 9000);
     EXPECT_FALSE(panel.Rows()[1].dismissed);
-    panel.Tick(now + 10500);
+    panel.Tick(finished + 10500);
     ASSERT_GE(panel.Rows().size(), 3u);
     for (const JobRow& row : panel.Rows())
         if (row.job->state.load() == kJobFailed) {

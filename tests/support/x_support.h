@@ -61,7 +61,7 @@ private:
 };
 
 // Runs the loop until `done` holds or `timeoutMs` passes; returns `done()`.
-bool PumpUntil(EventLoop& loop, const std::function<bool()>& done, int timeoutMs = 3000);
+bool PumpUntil(EventLoop& loop, const std::function<bool()>& done, int timeoutMs = 10000);
 void PumpFor(EventLoop& loop, int ms);
 
 // Where screenshots go: <build>/screenshots/<name>.png.
