@@ -68,9 +68,8 @@ TEST(EventLoop, TimersFireAtTheirPeriodAndTheLoopSleepsWhenIdle) {
     // 1 one-shot tick plus about 11 of the 20 ms timer; load may make a few late, never early.
     ASSERT_GE(recorder.ticks.size(), 3u);
     EXPECT_LE(recorder.ticks.size(), 13u);
-    // A late tick does not bring a burst of catch-up ticks; the schedule keeps its period.
-    for (size_t i = 2; i < recorder.ticks.size(); ++i) EXPECT_GE(recorder.ticks[i] - recorder.ticks[i - 1], 10);
-    EXPECT_GE(static_cast<double>(recorder.ticks.back() - recorder.ticks[1]) / static_cast<double>(recorder.ticks.size() - 2), 19.0);
+    // Never early, and a late tick brings no quick catch-up tick after it.
+    for (size_t i = 2; i < recorder.ticks.size(); ++i) EXPECT_GE(recorder.ticks[i] - recorder.ticks[i - 1], 18);
     EXPECT_EQ(loop.TimerCount(), 0u);
 
     // With nothing due the loop blocks in poll: a 300 ms wait costs next to no CPU time.

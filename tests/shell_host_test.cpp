@@ -142,7 +142,14 @@ protected:
     void ClickSettings(double x, double y) {
         auto [sx, sy] = SettingsPoint(x, y);
         input->Click(sx, sy);
-        PumpFor(*loop, 60);
+        Settle(60);
+    }
+    // Events of injected input reach the host's queue before the answer to a round trip of
+    // its own connection: then they are handled, and the loop runs on for `ms`.
+    void Settle(int ms) {
+        XSync(display->get(), False);
+        loop->RunOnce(0);
+        PumpFor(*loop, ms);
     }
     std::string Stored(const std::string& name) {
         std::string text = ReadFile(dir.File("config") + "/quillaven/settings.ini");
@@ -190,7 +197,7 @@ TEST_F(HostTest, StartUpRegistersTrayShowsFirstRunBalloonAndSettings) {
     EXPECT_EQ(rows[PerformanceRows::kVram].options[static_cast<size_t>(rows[PerformanceRows::kVram].selected)], "1.5 GB");
 
     // Escape closes it; three seconds later the idle trim runs (its timer is armed now).
-    PumpFor(*loop, 100);
+    Settle(100);
     input->Key(XK_Escape);
     ASSERT_TRUE(PumpUntil(*loop, [&] { return !host.Settings().IsOpen(); }));
     EXPECT_EQ(host.BusyCount(), 0);
@@ -206,7 +213,7 @@ TEST_F(HostTest, StartUpRegistersTrayShowsFirstRunBalloonAndSettings) {
 TEST_F(HostTest, BackgroundStartShowsNoWindowAndSecondRunNoBalloon) {
     MarkInitialized();
     StartApp(true);
-    PumpFor(*loop, 150);
+    Settle(150);
     EXPECT_FALSE(app->Settings().IsOpen());
     EXPECT_TRUE(notifier->shown.empty());
     EXPECT_EQ(loop->TimerCount(), 0u);  // idle: nothing ticks
@@ -215,7 +222,7 @@ TEST_F(HostTest, BackgroundStartShowsNoWindowAndSecondRunNoBalloon) {
 TEST_F(HostTest, SettingsControlsStoreAtOnceAndReachRunningWorkers) {
     App& host = StartApp(false);
     ASSERT_TRUE(PumpUntil(*loop, [&] { return SettingsShown(); }));
-    PumpFor(*loop, 100);
+    Settle(100);
     SettingsWindow& settings = host.Settings();
     using R = PerformanceRows;
 
@@ -239,13 +246,13 @@ TEST_F(HostTest, SettingsControlsStoreAtOnceAndReachRunningWorkers) {
     auto [toX, toY] = SettingsPoint(settings.SliderStopX(0, R::kCpu, 14), cpu.y + cpu.height / 2);
     input->MoveTo(fromX, fromY);
     input->Press(1);
-    PumpFor(*loop, 30);
+    Settle(30);
     for (int step = 1; step <= 5; ++step) {
         input->MoveTo(fromX + (toX - fromX) * step / 5, fromY);
-        PumpFor(*loop, 20);
+        Settle(20);
     }
     input->Release(1);
-    PumpFor(*loop, 60);
+    Settle(60);
     EXPECT_EQ(Stored("CpuPercent"), "80");
     EXPECT_EQ(settings.Rows(0)[R::kPreset].selected, -1);  // no preset has 80 %
 
@@ -253,17 +260,17 @@ TEST_F(HostTest, SettingsControlsStoreAtOnceAndReachRunningWorkers) {
     // to the GPU slider, Shift+Tab back, and Tab from the last row wraps to the preset.
     EXPECT_EQ(settings.Focused(), static_cast<int>(R::kCpu));
     input->Key(XK_Right);
-    PumpFor(*loop, 60);
+    Settle(60);
     EXPECT_EQ(Stored("CpuPercent"), "85");
     input->Key(XK_Tab);
-    PumpFor(*loop, 30);
+    Settle(30);
     EXPECT_EQ(settings.Focused(), static_cast<int>(R::kGpu));
     input->Key(XK_Tab, true);
-    PumpFor(*loop, 30);
+    Settle(30);
     EXPECT_EQ(settings.Focused(), static_cast<int>(R::kCpu));
     for (int i = 0; i < 6; ++i) input->Key(XK_Tab);  // GPU, video memory, memory, at once, acceleration, priority
     input->Key(XK_Tab);
-    PumpFor(*loop, 30);
+    Settle(30);
     EXPECT_EQ(settings.Focused(), static_cast<int>(R::kPreset));
 
     // The running worker got the changed limits (it echoes each limits line).
@@ -293,14 +300,14 @@ TEST_F(HostTest, SettingsControlsStoreAtOnceAndReachRunningWorkers) {
 TEST_F(HostTest, SettingsScreenshotsInBothThemes) {
     App& host = StartApp(false);
     ASSERT_TRUE(PumpUntil(*loop, [&] { return SettingsShown(); }));
-    PumpFor(*loop, 300);  // the knobs settle
+    Settle(300);  // the knobs settle
     SettingsWindow& settings = host.Settings();
     for (bool dark : {false, true}) {
         appearance->dark = dark;
         appearance->onChanged();
         for (size_t page : {0u, 1u}) {
             settings.SelectPage(page);
-            PumpFor(*loop, 50);
+            Settle(50);
             std::string name = std::string("settings-") + (page ? "general" : "performance") + (dark ? "-dark" : "-light");
             EXPECT_TRUE(input->Screenshot(ArtefactPath(name)));
             auto [cornerX, cornerY] = SettingsPoint(4, 4);
@@ -309,7 +316,7 @@ TEST_F(HostTest, SettingsScreenshotsInBothThemes) {
         // The selected preset ("Balanced") is filled with the accent; the on switch's knob
         // is the text-on-accent colour at the switch's right end.
         settings.SelectPage(0);
-        PumpFor(*loop, 50);
+        Settle(50);
         const Theme& theme = CurrentTheme();
         auto rgb = [](const Color& c) {
             return static_cast<uint32_t>(std::lround(c.r * 255)) << 16 | static_cast<uint32_t>(std::lround(c.g * 255)) << 8 |
@@ -390,21 +397,21 @@ TEST_F(HostTest, JobsPanelCardsTimersAndScreenshots) {
     for (bool dark : {false, true}) {
         appearance->dark = dark;
         appearance->onChanged();
-        PumpFor(*loop, 60);
+        Settle(60);
         EXPECT_TRUE(input->Screenshot(ArtefactPath(std::string("jobs-panel-") + (dark ? "dark" : "light")), panel.OriginX(),
                                       panel.OriginY(), 372, 514));
     }
     // A click on the succeeded card opens its folder and dismisses it.
     int cardX = panel.OriginX() + 16, firstY = panel.OriginY() + static_cast<int>(panel.Rows()[0].y);
     input->Click(cardX + 100, firstY + 40);
-    PumpFor(*loop, 50);
+    Settle(50);
     ASSERT_EQ(shownInFolder.size(), 1u);
     EXPECT_EQ(shownInFolder[0], out);
     EXPECT_TRUE(panel.Rows()[0].dismissed);
 
     // The panel's own clock: the failed card goes 10 s after it finished, unless hovered.
     input->MoveTo(5, 5);
-    PumpFor(*loop, 30);
+    Settle(30);
     int64_t finished = panel.Rows()[1].finishedAt;
     ASSERT_GT(finished, 0);
     panel.Tick(finished + 9000);
@@ -455,7 +462,7 @@ TEST_F(HostTest, TrayMenuTogglesAndExitAsksWhileJobsRun) {
         appearance->dark = dark;
         appearance->onChanged();
         tray->onContextMenu(1200, 790);
-        PumpFor(*loop, 50);
+        Settle(50);
         EXPECT_TRUE(input->Screenshot(ArtefactPath(std::string("tray-menu-") + (dark ? "dark" : "light")), menu.OriginX(),
                                       menu.OriginY(), static_cast<int>(menu.Width() + 24), static_cast<int>(menu.Height() + 24)));
     }
@@ -483,11 +490,11 @@ TEST_F(HostTest, TrayMenuTogglesAndExitAsksWhileJobsRun) {
     ASSERT_TRUE(PumpUntil(*loop, [&] { return menu.Visible(); }));
     auto [exitX, exitY] = itemPoint(5);
     input->MoveTo(exitX, exitY);
-    PumpFor(*loop, 30);
+    Settle(30);
     input->Press(1);
     input->Release(1);
     ASSERT_TRUE(PumpUntil(*loop, [&] { return host.Question().Open(); }));
-    PumpFor(*loop, 100);
+    Settle(100);
     input->Key(XK_Escape);
     ASSERT_TRUE(PumpUntil(*loop, [&] { return !host.Question().Open(); }));
     EXPECT_FALSE(loop->Quitting());
@@ -495,7 +502,7 @@ TEST_F(HostTest, TrayMenuTogglesAndExitAsksWhileJobsRun) {
     // Yes ends the loop; the shutdown cancels the job and waits for its worker.
     host.RequestExit();
     ASSERT_TRUE(PumpUntil(*loop, [&] { return host.Question().Open(); }));
-    PumpFor(*loop, 100);
+    Settle(100);
     Window child = 0;
     int qx = 0, qy = 0;
     XTranslateCoordinates(display->get(), host.Question().WindowId(), display->Root(), 0, 0, &qx, &qy, &child);
@@ -558,7 +565,7 @@ TEST_F(HostTest, UpdateNoticesAndTheirBalloonClick) {
     WriteLastUpdateCheck(0);
     size_t before = notifier->shown.size();
     host.OnTimer(2);
-    PumpFor(*loop, 100);
+    Settle(100);
     EXPECT_EQ(notifier->shown.size(), before);
     int started = update->started;
     host.OnTimer(2);
@@ -613,7 +620,7 @@ TEST_F(HostTest, XEmbedTrayWhenNoWatcherAndAgainAfterTheTrayRestarts) {
         return testTray.docked.size() == 1;
     }));
     EXPECT_EQ(testTray.docked[0], app->EmbeddedTray().WindowId());
-    PumpFor(*loop, 50);
+    Settle(50);
     // The icon shows the accent tile; a left click on it opens the menu.
     EXPECT_LE(ColorDistance(input->PixelAt(1100 + 4 + 12, 770 + 3 + 4), 0x0078D4), 40);
     input->Click(1100 + 4 + 12, 770 + 3 + 12);
@@ -621,7 +628,7 @@ TEST_F(HostTest, XEmbedTrayWhenNoWatcherAndAgainAfterTheTrayRestarts) {
     app->Menu().Close(0);
     // The tray goes and comes back: the icon docks again.
     testTray.Vanish();
-    PumpFor(*loop, 50);
+    Settle(50);
     testTray.Acquire();
     ASSERT_TRUE(PumpUntil(*loop, [&] {
         testTray.Poll();

@@ -173,8 +173,9 @@ void EventLoop::FireTimers() {
     for (const auto& key : due) {
         auto found = timers_.find(key);
         if (found == timers_.end() || quit_) continue;  // killed by an earlier timer of this round
-        // A late tick is not followed by a burst of catch-up ticks.
-        found->second.due = std::max(found->second.due + found->second.period, now + 1);
+        // The next tick is a period after this one: a late tick is never followed by a
+        // quick catch-up (animations measure their own time step).
+        found->second.due = now + found->second.period;
         const_cast<MessageTarget*>(key.first)->OnTimer(key.second);
     }
 }
