@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "convert/core/errors.h"
+#include "convert/core/output_file.h"
+#include "convert/core/paths.h"
 #include "convert/core/text.h"
 #include "convert/documents/writers.h"
 #include "convert/pdf/pdf_layout.h"
@@ -73,6 +75,11 @@ Document MakeDocument() {
     return document;
 }
 
+// Our writers' bytes reach the disk the way a conversion's do.
+void Publish(const std::string& path, std::string_view bytes) {
+    PublishOutput(FolderOf(path), StemOf(path), ExtensionOf(path), bytes);
+}
+
 size_t FileSize(const std::string& path) {
     std::error_code ignored;
     return static_cast<size_t>(std::filesystem::file_size(path, ignored));
@@ -83,7 +90,7 @@ int ChildMain(const std::string& what, const std::string& out) {
     if (what == "document") return document.blocks.empty() ? 1 : 0;
     ConvertContext context;
     try {
-        LayoutPdf(document, kA4Page, context).Save(out);
+        Publish(out, LayoutPdf(document, kA4Page, context).Serialize());
     } catch (const ConvertError& error) {
         std::fprintf(stderr, "%s\n", error.message.c_str());
         return 1;
@@ -156,7 +163,7 @@ int main(int argc, char** argv) {
     double layout = BestOf(runs, [&] { LayoutPdf(document, kA4Page, context); });
     double whole = BestOf(runs, [&] {
         std::filesystem::remove(pdf);
-        LayoutPdf(document, kA4Page, context).Save(pdf);
+        Publish(pdf, LayoutPdf(document, kA4Page, context).Serialize());
     });
     std::printf("PDF: layout %.1f ms, layout + serialise + write %.1f ms (best of %d), %zu bytes\n", layout * 1e3,
                 whole * 1e3, runs, FileSize(pdf));
@@ -171,7 +178,7 @@ int main(int argc, char** argv) {
 
     // pandoc cannot write PDF without an engine; use one when installed.
     const std::string markdown = folder + "/bench.md";
-    WriteMarkdown(document, markdown);
+    Publish(markdown, WriteMarkdown(document));
     for (const char* engine : {"wkhtmltopdf", "weasyprint", "pdflatex", "xelatex", "lualatex", "tectonic", "typst"}) {
         if (!HaveTool("pandoc") || !HaveTool(engine)) continue;
         double theirs = BestCommand(1, "pandoc -f markdown -o " + folder + "/pandoc.pdf --pdf-engine=" + engine + " " +
@@ -181,12 +188,12 @@ int main(int argc, char** argv) {
         break;
     }
 
-    auto compare = [&](const char* label, void (*writer)(const Document&, const std::string&), const char* format,
+    auto compare = [&](const char* label, std::string (*writer)(const Document&), const char* format,
                        const char* extension) {
         std::string ours = folder + "/ours." + extension;
         double ourTime = BestOf(runs, [&] {
             std::filesystem::remove(ours);
-            writer(document, ours);
+            Publish(ours, writer(document));
         });
         double theirTime = HaveTool("pandoc") ? BestCommand(runs, std::string("pandoc -f markdown -t ") + format +
                                                                       " -o " + folder + "/pandoc." + extension + " " +

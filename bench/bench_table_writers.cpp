@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "convert/core/errors.h"
+#include "convert/core/output_file.h"
+#include "convert/core/paths.h"
 #include "convert/core/text.h"
 #include "convert/documents/writers.h"
 
@@ -89,6 +91,11 @@ double RunTimed(const std::string& command, bool ownTiming) {
 }
 
 bool Have(const std::string& tool) { return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0; }
+
+// Our writers' bytes reach the disk the way a conversion's do.
+void Publish(const std::string& path, std::string_view bytes) {
+    PublishOutput(FolderOf(path), StemOf(path), ExtensionOf(path), bytes);
+}
 
 void WriteText(const std::string& path, const std::string& text) {
     FILE* file = std::fopen(path.c_str(), "wb");
@@ -191,7 +198,7 @@ int main() {
     slice.tables.front().rows.resize(kSliceRows + 1);
 
     try {
-        double csv = BestMilliseconds([&](const std::string& p) { WriteCsv(document, p); }, folder, "ours.csv");
+        double csv = BestMilliseconds([&](const std::string& p) { Publish(p, WriteCsv(document)); }, folder, "ours.csv");
         std::string input = folder + "/ours.csv";
         std::printf("table: %zu rows x 8 columns, %.1f MB as CSV\n\n", kRows,
                     static_cast<double>(std::filesystem::file_size(input)) / 1e6);
@@ -202,32 +209,32 @@ int main() {
                                 size_t rows) {
             return python ? TimePython(folder, name, imports, body, input, out, rows) : -1.0;
         };
-        double xlsx = BestMilliseconds([&](const std::string& p) { WriteXlsx(document, p); }, folder, "ours.xlsx");
+        double xlsx = BestMilliseconds([&](const std::string& p) { Publish(p, WriteXlsx(document)); }, folder, "ours.xlsx");
         PrintRow("XLSX 100k rows", xlsx, "openpyxl",
                  PythonOrNone("openpyxl", kOpenpyxlImports, kOpenpyxl, folder + "/py.xlsx", kRows));
         PrintRow("XLSX 100k rows", xlsx, "openpyxl write-only",
                  PythonOrNone("openpyxl_wo", kOpenpyxlImports, kOpenpyxlWriteOnly, folder + "/pywo.xlsx", kRows));
-        double ods = BestMilliseconds([&](const std::string& p) { WriteOds(document, p); }, folder, "ours.ods");
+        double ods = BestMilliseconds([&](const std::string& p) { Publish(p, WriteOds(document)); }, folder, "ours.ods");
         double odsSlice =
-            BestMilliseconds([&](const std::string& p) { WriteOds(slice, p); }, folder, "ours-slice.ods");
+            BestMilliseconds([&](const std::string& p) { Publish(p, WriteOds(slice)); }, folder, "ours-slice.ods");
         std::printf("%-26s %10.1f ms\n", "ODS 100k rows", ods);
         PrintRow("ODS 10k rows", odsSlice, "odfpy",
                  PythonOrNone("odfpy", kOdfpyImports, kOdfpy, folder + "/py.ods", kSliceRows));
         PrintRow("CSV 100k rows", csv, "Python csv", PythonOrNone("csv", "", kPythonCsv, folder + "/py.csv", kRows));
-        double json = BestMilliseconds([&](const std::string& p) { WriteJson(document, p); }, folder, "ours.json");
+        double json = BestMilliseconds([&](const std::string& p) { Publish(p, WriteJson(document)); }, folder, "ours.json");
         PrintRow("JSON 100k rows", json, "Python json",
                  PythonOrNone("json", "", kPythonJson, folder + "/py.json", kRows));
 
-        double tsv = BestMilliseconds([&](const std::string& p) { WriteTsv(document, p); }, folder, "ours.tsv");
+        double tsv = BestMilliseconds([&](const std::string& p) { Publish(p, WriteTsv(document)); }, folder, "ours.tsv");
         std::printf("%-26s %10.1f ms\n", "TSV 100k rows", tsv);
 
         // Documents with the table: pandoc reads the CSV itself.
-        WriteCsv(slice, folder + "/slice.csv");
+        Publish(folder + "/slice.csv", WriteCsv(slice));
         bool pandoc = Have("pandoc");
-        using Writer = void (*)(const Document&, const std::string&);
+        using Writer = std::string (*)(const Document&);
         const std::pair<const char*, Writer> documentWriters[] = {{"docx", WriteDocx}, {"odt", WriteOdt}};
         for (auto [format, writer] : documentWriters) {
-            double ours = BestMilliseconds([&](const std::string& p) { writer(slice, p); }, folder,
+            double ours = BestMilliseconds([&](const std::string& p) { Publish(p, writer(slice)); }, folder,
                                            std::string("ours.") + format);
             double theirs = pandoc ? RunTimed("pandoc -f csv -t " + std::string(format) + " -o " + folder +
                                                   "/pandoc." + format + " " + folder + "/slice.csv",
@@ -236,7 +243,7 @@ int main() {
             std::string label = std::string(format == std::string("docx") ? "DOCX" : "ODT") + " 10k-row table";
             PrintRow(label.c_str(), ours, "pandoc (CSV in)", theirs);
         }
-        double rtf = BestMilliseconds([&](const std::string& p) { WriteRtf(slice, p); }, folder, "ours.rtf");
+        double rtf = BestMilliseconds([&](const std::string& p) { Publish(p, WriteRtf(slice)); }, folder, "ours.rtf");
         std::printf("%-26s %10.1f ms\n", "RTF 10k-row table", rtf);
     } catch (const ConvertError& error) {
         std::printf("failed: %s\n", error.message.c_str());

@@ -7,9 +7,6 @@
 // kInteresting, and any other is followed by a little-endian unit.
 #pragma once
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <string>
 
 #include "convert/documents/document.h"
@@ -49,15 +46,6 @@ inline Document DocumentFromBytes(const uint8_t* data, size_t size) {
         }
     }
     return document;
-}
-
-// Where a harness writes: a file in a private folder removed at exit (a plain array outlives
-// every static destructor).
-inline std::string ScratchFile() {
-    static char folder[] = "/tmp/quillaven-fuzz-XXXXXX";
-    static const bool made = ::mkdtemp(folder) && std::atexit([] { ::rmdir(folder); }) == 0;
-    if (!made) ::abort();
-    return std::string(folder) + "/out";
 }
 
 }  // namespace fuzzing

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (std::isnan(progress) || std::abs(progress) > 1.0f || outcome.finished > outcome.total) std::abort();
         });
     }
-    FinishJob(job, outcome, (data[1] & 0x40) ? 137 : 0, (data[1] & 0x80) ? 4096 : 0);
+    FinishJob(job, outcome, (data[1] & 0x40) ? 137 : 0, (data[1] & 0x80) != 0);
     if (job.state.load() < kJobSucceeded || job.status.empty()) std::abort();
     return 0;
 }

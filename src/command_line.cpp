@@ -6,7 +6,6 @@
 #include <climits>
 #include <condition_variable>
 #include <cstdio>
-#include <filesystem>
 #include <mutex>
 
 #include "job_runner.h"
@@ -37,14 +36,14 @@ int32_t ParseOptionNumber(std::string_view text) {
 }
 
 std::string FullPathOf(const std::string& argument) {
-    if (argument.empty()) return argument;
-    std::error_code error;
-    std::filesystem::path full = std::filesystem::absolute(argument, error);
-    if (error) return argument;
-    std::string normal = full.lexically_normal().string();
-    // lexically_normal keeps a trailing "/" for "dir/.": a file path never ends in one.
-    while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
-    return normal;
+    if (argument.empty() || argument.front() == '/') return argument;
+    // Joined, not normalised: "link/../doc.txt" is what the kernel finds by following the
+    // link, which is what the shell would open; removing "link/.." by text names another file.
+    std::string folder(PATH_MAX, '\0');
+    if (!::getcwd(folder.data(), folder.size())) return argument;
+    folder.resize(std::char_traits<char>::length(folder.c_str()));
+    if (folder.back() != '/') folder.push_back('/');
+    return folder + argument;
 }
 
 int RunCommandLineConversion(const std::vector<std::string>& args) {

@@ -16,5 +16,6 @@ int RunCommandLineConversion(const std::vector<std::string>& args);
 // saturates.
 int32_t ParseOptionNumber(std::string_view text);
 
-// The argument as an absolute, normalised path; unchanged when that cannot be made.
+// The argument as an absolute path: joined to the working folder when relative, with
+// "." and ".." left for the kernel to resolve; unchanged when that cannot be made.
 std::string FullPathOf(const std::string& argument);

@@ -79,7 +79,7 @@ void ApplyWorkerLine(std::string_view line, RunOutcome& outcome, Job& job) {
     }
 }
 
-void FinishJob(Job& job, RunOutcome& outcome, int exitCode, int32_t ramMB) {
+void FinishJob(Job& job, RunOutcome& outcome, int exitCode, bool memoryKill) {
     bool cancelRequested = job.cancelRequested.load();
     if (!outcome.cancelled && (!cancelRequested || outcome.succeeded >= outcome.total)) {
         if (outcome.succeeded > 0) {
@@ -92,8 +92,10 @@ void FinishJob(Job& job, RunOutcome& outcome, int exitCode, int32_t ramMB) {
             job.progress.store(1.0f);
             job.state.store(kJobSucceeded);
         } else {
+            // The RAM limit is named only when it is known to have struck: a crash is a crash,
+            // whatever limit happens to be set.
             if (outcome.finished < outcome.total && exitCode != 0)
-                outcome.lastError = ramMB >= 1 ? "Stopped: the RAM limit in Settings was exceeded" : "The conversion stopped unexpectedly";
+                outcome.lastError = memoryKill ? "Stopped: the RAM limit in Settings was exceeded" : "The conversion stopped unexpectedly";
             job.status = outcome.lastError.empty() ? std::string("Conversion failed") : outcome.lastError;
             job.state.store(kJobFailed);
         }

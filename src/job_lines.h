@@ -24,5 +24,6 @@ struct RunOutcome {
 void ApplyWorkerLine(std::string_view line, RunOutcome& outcome, Job& job);
 
 // Writes the job's status text and then its final state. `exitCode` is the worker's
-// (non-zero after a signal); `ramMB` is the runner's current RAM limit.
-void FinishJob(Job& job, RunOutcome& outcome, int exitCode, int32_t ramMB);
+// (non-zero after a signal); `memoryKill` says that the memory controller killed a
+// process of the workers' group for going over the RAM limit while the worker ran.
+void FinishJob(Job& job, RunOutcome& outcome, int exitCode, bool memoryKill);

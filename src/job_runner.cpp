@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <set>
 #include <system_error>
 
+#include "convert/core/output_file.h"
 #include "convert/core/paths.h"
 #include "convert/core/process.h"
 #include "convert/core/text.h"
 #include "job_lines.h"
 #include "platform/worker_group.h"
 #include "platform/worker_process.h"
+#include "platform/worker_sandbox.h"
 #include "protocol.h"
 
 namespace {
@@ -32,6 +35,12 @@ bool FitsTheProtocol(const Job& job) {
     for (const std::string& file : job.files)
         if (file.find_first_of("\n\r") != std::string::npos) return false;
     return job.target.suffix.find_first_of(" \t\n\r") == std::string::npos;
+}
+
+void RemoveTemporaries(const Job& job, pid_t worker) {
+    std::set<std::string> folders;
+    for (const std::string& file : job.files) folders.insert(FolderOf(file));
+    for (const std::string& folder : folders) RemoveTemporariesOf(folder, worker);
 }
 
 void Finish(Job& job, const char* status, JobState state) {
@@ -60,6 +69,9 @@ std::shared_ptr<Job> MakeJob(std::vector<std::string> files, Target target, cons
 JobRunner::JobRunner(Notify notify, const LimitSettings& limits, std::string workerPath)
     : notify_(std::move(notify)), workerPath_(workerPath.empty() ? ModulePath() : std::move(workerPath)), limits_(limits) {
     IgnoreBrokenPipes();
+    // Workers parse untrusted files: one that is taken over must not be able to read or
+    // write this process's memory.
+    ProtectHostFromWorkers();
     group_ = WorkerGroup::Create(limits);
 }
 
@@ -191,6 +203,7 @@ void JobRunner::RunJob(Job& job) {
     };
 
     LimitSettings sent = Limits();
+    uint64_t oomKillsBefore = group_ ? group_->OomKills() : 0;
     std::unique_ptr<WorkerProcess> worker = WorkerProcess::Start(workerPath_, group_.get(), sent.RamMB);
     WorkerProcess::WriteResult written = WorkerProcess::WriteResult::kFailed;
     if (worker)
@@ -263,9 +276,13 @@ void JobRunner::RunJob(Job& job) {
     }
 
     forgetWorker();
-    int exitCode = worker->Reap();
-    int32_t ramMB = Limits().RamMB;
-    FinishJob(job, outcome, exitCode, ramMB);
+    int exitCode = worker->WaitForEnd();
+    // A worker that did not end on its own terms may have died mid-write: what it was
+    // writing under a hidden name goes, while its process id still names only it.
+    if (exitCode != 0) RemoveTemporaries(job, worker->Id());
+    worker->Reap();
+    bool memoryKill = exitCode != 0 && group_ && group_->OomKills() > oomKillsBefore;
+    FinishJob(job, outcome, exitCode, memoryKill);
     worker.reset();
     CloseWakeSignal(wake);
 }

@@ -30,11 +30,14 @@ SettingsFile Store() { return SettingsFile(ConfigHome() + "/quillaven/settings.i
 std::string AutostartPath() { return ConfigHome() + "/autostart/quillaven.desktop"; }
 
 // A stored 32-bit number, read unsigned: a stored -5 is a very large number. Text that
-// is not a 32-bit integer is of the wrong type and counts as missing.
+// is not a 32-bit integer is of the wrong type and counts as missing. Spaces around the
+// "=" and a leading "+" are how people write numbers by hand, and are accepted.
 std::optional<uint32_t> Read32(const SettingsFile::Values& values, std::string_view name) {
     auto found = values.find(name);
     if (found == values.end() || found->second.empty()) return std::nullopt;
-    const std::string& text = found->second;
+    std::string_view text = found->second;
+    // An explicit plus sign is still the same number ("+64"); a sign after it is not.
+    if (text.front() == '+' && text.size() > 1 && text[1] != '-') text.remove_prefix(1);
     int64_t value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;

@@ -104,13 +104,21 @@ bool ConvertOne(size_t index, const std::string& path, const Target& target, std
 }
 
 int WorkerMain() {
-    // A worker never starts programs: whatever a damaged file makes a decoder do, it
-    // cannot escape into a new process.
-    InstallWorkerSandbox();
+    // A worker never starts programs nor reaches its host: whatever a damaged file makes a
+    // decoder do, it cannot escape into a new process or into the host.
+    bool confined = InstallWorkerSandbox();
     ::signal(SIGPIPE, SIG_IGN);  // a host that went away makes writes fail, not kill us
 
     std::optional<WorkerRequest> request = ReadRequest(Input());
     if (!request) return 2;
+    if (!confined) {
+        // Converting without the sandbox would hand damaged files an unguarded process.
+        for (size_t i = 0; i < request->inputs.size(); ++i) {
+            WriteLine("file " + std::to_string(i));
+            WriteLine("error " + std::to_string(i) + " Couldn't start the converter");
+        }
+        return 0;
+    }
 
     g_limits.Set(ReadLimits());
     g_appliedLowPriority = !g_limits.Get().LowPriority;

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
 
 #include "command_line.h"
+#include "convert/core/text.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -63,4 +68,41 @@ TEST(CommandLine, UninstallRemovesTheSettings) {
                                          ShellQuote(QUILL_PROGRAM) + " --background --convert a b");
     EXPECT_EQ(noDisplay.exitCode, 1);
     EXPECT_EQ(noDisplay.output, "");
+}
+
+TEST(CommandLine, ThePathIsTheFileTheShellWouldOpen) {
+    TempDir config, work;
+    // dir/link/../doc.txt is elsewhere/doc.txt for the kernel; by its text it would be dir/doc.txt.
+    for (const char* folder : {"dir", "elsewhere", "elsewhere/sub"}) ::mkdir(work.File(folder).c_str(), 0700);
+    WriteFile(work.File("dir/doc.txt"), "the wrong file\n");
+    WriteFile(work.File("elsewhere/doc.txt"), "the right file\n");
+    ASSERT_EQ(::symlink("../elsewhere/sub", work.File("dir/link").c_str()), 0);
+    auto linked = Quillaven(config, "--convert dir/link/../doc.txt md", work.path());
+    EXPECT_EQ(linked.output, work.File("dir/link/../doc.md") + "\n");
+    EXPECT_EQ(ReadFile(work.File("elsewhere/doc.md")), "the right file\n\n");
+    EXPECT_EQ(ListFolder(work.File("dir")), "doc.txt|link");
+    const std::pair<const char*, const char*> refused[] = {
+        {"dir/doc.txt/", "error: That isn't a file\n"},   // a trailing slash asks for a folder
+        {"dir/", "error: That isn't a file\n"},
+        {"dir/missing.txt/", "error: That isn't a file\n"},
+    };
+    for (auto [path, message] : refused) {
+        auto run = Quillaven(config, std::string("--convert ") + path + " md", work.path());
+        EXPECT_EQ(run.exitCode, 1) << path;
+        EXPECT_EQ(run.output, message) << path;
+    }
+}
+
+TEST(CommandLine, SixteenAtOnceGiveSixteenOutputs) {
+    TempDir config, work;
+    WriteFile(work.File("report.txt"), "One report\n");
+    std::string program = "XDG_CONFIG_HOME=" + ShellQuote(config.path()) + " " + ShellQuote(QUILL_PROGRAM);
+    auto run = RunCommand("cd " + ShellQuote(work.path()) + " && for i in $(seq 16); do " + program +
+                          " --convert report.txt md || echo failed & done; wait");
+    std::vector<std::string> printed = Split(std::string_view(run.output), '\n');
+    std::set<std::string> outputs(printed.begin(), printed.end());
+    outputs.erase("");
+    EXPECT_EQ(outputs.size(), 16u) << run.output;
+    EXPECT_EQ(outputs.count(work.File("report (16).md")), 1u) << run.output;
+    for (const std::string& output : outputs) EXPECT_EQ(ReadFile(output), "One report\n\n") << output;
 }

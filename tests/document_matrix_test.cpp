@@ -36,7 +36,7 @@ void WriteOdp(const std::string& path) {
              "<draw:page draw:name=\"p1\"><draw:frame><draw:text-box>"
              "<text:p>Quillaven slide</text:p></draw:text-box></draw:frame></draw:page>"
              "</office:presentation></office:body></office:document-content>");
-    FinishZip(zip, path);
+    WriteFile(path, FinishZip(zip));
 }
 
 // Makes one input of every document-family extension in `dir`; returns their paths.

@@ -27,31 +27,31 @@ struct WorkerRun {
 
 TEST(JobLines, FinalStatus) {
     const std::string ram = "Stopped: the RAM limit in Settings was exceeded";
-    struct Case {  // files in the job, the worker's lines, its exit code, the RAM limit, a cancel request; the outcome
-        size_t files; std::string lines; int exitCode; int32_t ramMB; bool cancel; std::string status; int32_t state;
+    struct Case {  // files in the job, the worker's lines, its exit code, a recorded memory kill, a cancel request; the outcome
+        size_t files; std::string lines; int exitCode; bool memoryKill; bool cancel; std::string status; int32_t state;
     };
     const Case cases[] = {
-        {1, "file 0\noutput /o/cat (2).jpg\ndone 0", 0, 0, false, "Saved as cat (2).jpg", kJobSucceeded},
-        {1, "done 0", 0, 0, false, "1 files converted", kJobSucceeded},
-        {3, "done 0\nerror 1 Couldn't open this document\ndone 2", 0, 0, false, "2 of 3 converted", kJobSucceeded},
-        {3, "done 0\ndone 0\ndone 0\ndone 0\nerror 0 x", 0, 0, false, "3 files converted", kJobSucceeded},  // not "4 of 3"
-        {2, "error 0 First\nerror 1 Too many pages (2000 max)", 0, 0, false, "Too many pages (2000 max)", kJobFailed},
-        {1, "error 0  two  spaces ", 0, 0, false, " two  spaces ", kJobFailed},
-        {1, "error 0 ", 0, 0, false, "Conversion failed", kJobFailed},
-        {1, "error", 0, 0, false, "Conversion failed", kJobFailed},
-        // Ended early with files left: the RAM limit is the likely cause when one is set.
-        {2, "error 0 Broken file\nfile 1", 137, 4096, false, ram, kJobFailed},
-        {2, "file 0", 139, 0, false, "The conversion stopped unexpectedly", kJobFailed},
-        {2, "file 0", 0, 4096, false, "Conversion failed", kJobFailed},
-        {1, "error 0 Couldn't open this image", 134, 4096, false, "Couldn't open this image", kJobFailed},  // all reported
-        {2, "file 0\ncancelled", 0, 0, false, "Cancelled", kJobCancelled},
-        {2, "done 0", 0, 0, true, "Cancelled", kJobCancelled},  // files were left when the cancel came
-        {1, "output /o/x.txt\ndone 0", 0, 0, true, "Saved as x.txt", kJobSucceeded},  // nothing was left
+        {1, "file 0\noutput /o/cat (2).jpg\ndone 0", 0, false, false, "Saved as cat (2).jpg", kJobSucceeded},
+        {1, "done 0", 0, false, false, "1 files converted", kJobSucceeded},
+        {3, "done 0\nerror 1 Couldn't open this document\ndone 2", 0, false, false, "2 of 3 converted", kJobSucceeded},
+        {3, "done 0\ndone 0\ndone 0\ndone 0\nerror 0 x", 0, false, false, "3 files converted", kJobSucceeded},  // not "4 of 3"
+        {2, "error 0 First\nerror 1 Too many pages (2000 max)", 0, false, false, "Too many pages (2000 max)", kJobFailed},
+        {1, "error 0  two  spaces ", 0, false, false, " two  spaces ", kJobFailed},
+        {1, "error 0 ", 0, false, false, "Conversion failed", kJobFailed},
+        {1, "error", 0, false, false, "Conversion failed", kJobFailed},
+        // Ended early with files left: the RAM limit only when the memory controller killed.
+        {2, "error 0 Broken file\nfile 1", 137, true, false, ram, kJobFailed},
+        {2, "file 0", 139, false, false, "The conversion stopped unexpectedly", kJobFailed},
+        {2, "file 0", 0, true, false, "Conversion failed", kJobFailed},
+        {1, "error 0 Couldn't open this image", 134, true, false, "Couldn't open this image", kJobFailed},  // all reported
+        {2, "file 0\ncancelled", 0, false, false, "Cancelled", kJobCancelled},
+        {2, "done 0", 0, false, true, "Cancelled", kJobCancelled},  // files were left when the cancel came
+        {1, "output /o/x.txt\ndone 0", 0, false, true, "Saved as x.txt", kJobSucceeded},  // nothing was left
     };
     for (const Case& c : cases) {
         WorkerRun run(c.files);
         run.job.cancelRequested = c.cancel;
-        FinishJob(run.job, run.Lines(c.lines).outcome, c.exitCode, c.ramMB);
+        FinishJob(run.job, run.Lines(c.lines).outcome, c.exitCode, c.memoryKill);
         EXPECT_EQ(run.job.status, c.status) << c.lines;
         EXPECT_EQ(run.job.state.load(), c.state) << c.lines;
         EXPECT_TRUE(c.state != kJobSucceeded || run.job.progress.load() == 1.0f) << c.lines;

@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <random>
 #include <regex>
+#include <set>
 #include <thread>
 
+#include "convert/core/text.h"
 #include "job_runner.h"
 #include "platform/worker_group.h"
 #include "platform/worker_process.h"
@@ -92,8 +96,8 @@ TEST(JobRunner, OutcomesOfWorkersThatFinishFloodCrashOrCannotStart) {
     EXPECT_EQ(saved->progress.load(), 1.0f);
     EXPECT_EQ(partial->status, "1 of 3 converted");  // a crash after one success keeps it
     EXPECT_EQ(crashed->state.load(), kJobFailed);
-    EXPECT_EQ(crashed->status, kRamText);  // the likely cause, when a RAM limit is set
-    EXPECT_EQ(RunJobs({NewJob({"crash"})}, Limits(0))->status, "The conversion stopped unexpectedly");
+    // A RAM limit is set, but the memory controller killed nothing: a crash is no memory problem.
+    EXPECT_EQ(crashed->status, "The conversion stopped unexpectedly");
     EXPECT_EQ(RunJobs({NewJob({"done"})}, Limits(), "/nonexistent/worker")->status, "Couldn't start the converter");
     // The program's own worker mode runs within the runner's limits, sandbox and group.
     EXPECT_EQ(RunJobs({MakeJob({"/nonexistent/a.png"}, Target{kJpg, 80, ""})}, Limits(512), QUILL_PROGRAM)->status,
@@ -181,10 +185,14 @@ TEST(JobRunner, LimitChangesGateJobsAndReachRunningWorkers) {
 
 TEST(JobRunner, WorkerProcessSetup) {
     int forgotten = ::open("/dev/null", O_RDONLY);  // a descriptor the host forgot to protect
+    ::setenv("TZ", "Europe/Vienna", 1);
+    ::setenv("LC_TIME", "de_AT.UTF-8", 1);
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);  // the session is the host's business
     auto job = NewJob({"progress:0.5;wait-cancel"});
     JobRunner runner({}, Limits(64), kFakeWorker);
     runner.Enqueue(job);
     std::string proc = "/proc/" + std::to_string(WorkerOf(job));
+    for (const char* name : {"TZ", "LC_TIME", "DBUS_SESSION_BUS_ADDRESS"}) ::unsetenv(name);  // the worker runs
     ASSERT_TRUE(WaitFor([&] { return job->progress.load() == 0.5f; }));  // past loading its libraries
     ::close(forgotten);
     // Exactly the two pipe ends: input on 0, output and error on one other pipe.
@@ -200,6 +208,18 @@ TEST(JobRunner, WorkerProcessSetup) {
     EXPECT_TRUE(std::regex_search(limits, std::regex("Max core file size +0 +0 "))) << limits;
     EXPECT_TRUE(std::regex_search(limits, std::regex("Max data size +" + data + " "))) << limits;
     EXPECT_NE(status.find("NoNewPrivs:\t1"), std::string::npos);
+    // Only what a conversion reads of the host's environment, and the libraries' settings.
+    std::string environment = ReadFile(proc + "/environ");
+    std::set<std::string> names;
+    for (const std::string& entry : Split(std::string_view(environment), '\0'))
+        if (!entry.empty()) names.insert(entry.substr(0, entry.find('=')));
+    for (const char* name : {"OMP_THREAD_LIMIT", "OMP_WAIT_POLICY", "GIO_USE_VFS", "TZ", "LC_TIME"})
+        EXPECT_EQ(names.count(name), 1u) << name << " missing from " << environment;
+    for (const std::string& name : names)
+        EXPECT_TRUE(std::regex_match(name, std::regex("LANG|LANGUAGE|LC_[A-Z_]+|TZ|TMPDIR|TESSDATA_PREFIX|HOME|"
+                                                      "XDG_CONFIG_HOME|OMP_THREAD_LIMIT|OMP_WAIT_POLICY|GIO_USE_VFS|"
+                                                      "(A|UB|L)SAN_OPTIONS")))
+            << name << " reached the worker";
     // A host that ignores broken pipes does not pass that on.
     EXPECT_EQ(std::stoull(status.substr(status.find("SigIgn:") + 8, 16), nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u);
     JobRunner::Cancel(*job);
@@ -265,5 +285,103 @@ TEST(JobRunner, NoWorkerOutlivesTheRunnerOrItsHost) {
         std::string group = hostGroups.substr(name + 1, hostGroups.find('\n', name) - name - 1);
         JobRunner next({}, Limits(), kFakeWorker);
         EXPECT_EQ(RunCommand("find /sys/fs/cgroup -maxdepth 4 -name " + group).output, "") << group;
+    }
+}
+
+TEST(JobRunner, KilledWorkersLeaveNoPartialOutputAndNoTemporary) {
+    TempDir dir;
+    std::string text;
+    for (int line = 0; text.size() < (4u << 20); ++line) text += "Line " + std::to_string(line) + " of a long text\n";
+    WriteFile(dir.File("big.txt"), text);
+    auto clean = [&](const std::string& what) {
+        std::string listing = ListFolder(dir.path());
+        if (listing == "big.txt") return;
+        // The conversion may have finished before the kill: then its output is whole.
+        EXPECT_EQ(listing, "big.pdf|big.txt") << what;
+        EXPECT_TRUE(ReadFile(dir.File("big.pdf")).ends_with("%%EOF\n")) << what;
+        ::unlink(dir.File("big.pdf").c_str());
+    };
+    // SIGKILL from outside at random moments of a real conversion.
+    std::mt19937 random(20261207);
+    for (int round = 0; round < 6; ++round) {
+        auto job = MakeJob({dir.File("big.txt")}, Target{kPdf, 0, ""});
+        JobRunner runner({}, Limits(), QUILL_PROGRAM);
+        runner.Enqueue(job);
+        pid_t worker = WorkerOf(job);
+        if (round == 0) {  // the real worker runs sandboxed
+            EXPECT_TRUE(WaitFor([&] {
+                return ReadFile("/proc/" + std::to_string(worker) + "/status").find("Seccomp:\t2") != std::string::npos;
+            }));
+        }
+        std::this_thread::sleep_for(milliseconds(random() % 700));
+        ::kill(worker, SIGKILL);
+        ASSERT_TRUE(WaitFor([&] { return Final(job); }));
+        EXPECT_TRUE(job->state == kJobSucceeded || job->status == "The conversion stopped unexpectedly") << job->status;
+        clean("round " + std::to_string(round));
+    }
+    // A worker that writes under hidden names and then ignores the cancel, killed after the
+    // grace; one killed by the RAM limit of the workers' group.
+    auto ignores = NewJob({dir.File("x;hidden;ignore-cancel;sleep:30000")});
+    {
+        JobRunner runner({}, Limits(), kFakeWorker);
+        runner.Enqueue(ignores);
+        ASSERT_TRUE(WaitFor([&] { return ignores->outputs.size() == 1; }));
+        EXPECT_EQ(std::regex_replace(ListFolder(dir.path()), std::regex("[0-9]+-[0-9]+"), "N"),
+                  ".quillaven-N.pdf|.quillaven-N.d|big.txt");
+        JobRunner::Cancel(*ignores);
+        ASSERT_TRUE(WaitFor([&] { return Final(ignores); }));
+    }
+    EXPECT_EQ(ignores->status, "Cancelled");
+    clean("after the cancel grace");
+    if (GroupLimits(false)) {
+        auto greedy = NewJob({dir.File("x;hidden;shm:256;done")});
+        RunJobs({greedy}, Limits(64));
+        EXPECT_EQ(greedy->status, kRamText);  // the memory controller recorded the kill
+        EXPECT_EQ(greedy->outputs, std::vector<std::string>{"hidden"});
+        clean("after the RAM limit");
+    }
+}
+
+TEST(JobRunner, SixteenConversionsOfOneFileGiveSixteenWholeOutputs) {
+    REQUIRE_TOOL("unzip");
+    TempDir dir;
+    std::string input = dir.File("report.docx");
+    WriteFile(input, ReadFile(DataPath("corpus/documents/docx/docx-headers.docx")));
+    std::vector<std::shared_ptr<Job>> jobs;
+    for (int i = 0; i < 16; ++i) jobs.push_back(MakeJob({input}, Target{kOdt, 0, ""}));
+    RunJobs(jobs, Limits(0, 4), QUILL_PROGRAM);
+    std::set<std::string> outputs;
+    for (const auto& job : jobs) {
+        EXPECT_EQ(job->state.load(), kJobSucceeded) << job->status;
+        if (job->outputs.size() == 1) outputs.insert(job->outputs[0]);
+    }
+    ASSERT_EQ(outputs.size(), 16u);
+    std::string first = ReadFile(*outputs.begin());
+    for (const std::string& output : outputs) {
+        EXPECT_EQ(ReadFile(output), first) << output;  // whole, and the same document
+        EXPECT_EQ(RunCommand("unzip -tq " + ShellQuote(output)).exitCode, 0) << output;
+    }
+    EXPECT_EQ(outputs.count(dir.File("report.odt")) + outputs.count(dir.File("report (16).odt")), 2u);
+}
+
+TEST(JobRunner, AWorkerCannotReachItsHostNorLoosenItsLimits) {
+    JobRunner runner({}, Limits(4096), kFakeWorker);
+    EXPECT_EQ(::prctl(PR_GET_DUMPABLE), 0);  // no one of our user may read or trace the host
+    auto refused = NewJob({"sandbox;try-refused;done"});
+    auto int80 = NewJob({"sandbox;foreign:int80;done"});
+    auto x32 = NewJob({"sandbox;foreign:x32;done"});
+    for (const auto& job : {refused, int80, x32}) runner.Enqueue(job);
+    ASSERT_TRUE(WaitFor([&] { return Final(refused) && Final(int80) && Final(x32); }));
+    EXPECT_EQ(refused->outputs,
+              (std::vector<std::string>{"ptrace=EPERM", "process_vm_readv=EPERM", "process_vm_writev=EPERM",
+                                        "pidfd_open=EPERM", "pidfd_getfd=EPERM", "setrlimit=EPERM", "prlimit64=EPERM",
+                                        "personality=EPERM", "add_key=EPERM", "request_key=EPERM", "keyctl=EPERM",
+                                        "getrlimit=ok", "personality-query=ok", "thread=ok", "host-mem=EACCES",
+                                        "host-seize=EPERM"}));
+    // A call of another architecture ends the whole worker at once (not only its thread, which
+    // would leave the rest waiting forever); a RAM limit is set, but no memory ran out.
+    for (const auto& job : {int80, x32}) {
+        EXPECT_TRUE(job->outputs.empty());
+        EXPECT_EQ(job->status, "The conversion stopped unexpectedly");
     }
 }

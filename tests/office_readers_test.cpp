@@ -56,7 +56,7 @@ std::string Slide(std::string_view title) {
 std::string Package(const TempDir& dir, std::string_view name, const Entries& entries) {
     ZipWriter writer;
     for (const auto& [entry, bytes] : entries) AddEntry(writer, entry, bytes);
-    FinishZip(writer, dir.File(name));
+    WriteFile(dir.File(name), FinishZip(writer));
     return dir.File(name);
 }
 

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <future>
 
+#include "platform/log.h"
 #include "settings.h"
 #include "support/test_support.h"
 
@@ -110,4 +113,55 @@ TEST_F(SettingsTest, RemoveAllLeavesNothingBehind) {
     EXPECT_EQ(ListFolder(actions), "someone-else.desktop");
     for (const std::string& file : ours) EXPECT_FALSE(FileExists(file)) << file;
     EXPECT_FALSE(IsStartWithWindows());
+}
+
+namespace {
+std::vector<std::string> g_logged;
+void KeepLogged(std::string_view text) { g_logged.emplace_back(text); }
+}  // namespace
+
+TEST_F(SettingsTest, HandWrittenNumbers) {
+    Store("RamMB = 64\nCpuPercent=+30\n  VramMB\t=\t512  \nParallelJobs=+-3\nGpuPercent=+\nLowPriority = 0\r\n");
+    EXPECT_EQ(ReadLimits(), (LimitSettings{30, 70, 512, 64, 2, true, false}));
+    WriteDragGesture(false);  // a rewrite keeps them, as the values they are
+    EXPECT_EQ(ReadLimits(), (LimitSettings{30, 70, 512, 64, 2, true, false}));
+    WriteLimits(Preset(0));  // and replaces them, spaces or not, without leaving a second line
+    std::string text = ReadFile(config_.File("quillaven/settings.ini"));
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 8) << text;  // seven limits and DragGesture
+    EXPECT_EQ(ReadLimits(), Preset(0));
+}
+
+TEST_F(SettingsTest, FifoLinkAndFolderInPlaceOfTheFile) {
+    std::string file = config_.File("quillaven/settings.ini");
+    ::mkdir(config_.File("quillaven").c_str(), 0700);
+    // A FIFO: read at once as no settings (not waiting for a writer that never comes).
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    auto read = std::async(std::launch::async, [] { return ReadLimits(); });
+    ASSERT_EQ(read.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "reading a FIFO blocked";
+    EXPECT_EQ(read.get(), Preset(1));
+    ::unlink(file.c_str());
+
+    // A link to a file kept elsewhere: written through, and it stays a link.
+    ::mkdir(config_.File("dotfiles").c_str(), 0700);
+    WriteFile(config_.File("dotfiles/quillaven.ini"), "CheckForUpdates=1\n");
+    ASSERT_EQ(::symlink("../dotfiles/quillaven.ini", file.c_str()), 0);
+    WriteLimits(Preset(0));
+    struct stat info {};
+    ASSERT_EQ(::lstat(file.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(ReadLimits(), Preset(0));
+    EXPECT_TRUE(ReadCheckForUpdates());
+    EXPECT_EQ(ListFolder(config_.File("dotfiles")), "quillaven.ini");
+    ::unlink(file.c_str());
+
+    // A folder: the write fails, and says so in the log.
+    ASSERT_EQ(::mkdir(file.c_str(), 0700), 0);
+    g_logged.clear();
+    LogSink previous = SetLogSink(KeepLogged);
+    WriteLimits(Preset(2));
+    SetLogSink(previous);
+    ASSERT_EQ(g_logged.size(), 1u);
+    EXPECT_EQ(g_logged[0].substr(0, 31 + file.size()), "Couldn't save the settings in " + file + ":") << g_logged[0];
+    EXPECT_EQ(ReadLimits(), Preset(1));
+    EXPECT_EQ(ListFolder(config_.File("quillaven")), "settings.ini|settings.ini.lock");
 }

@@ -65,21 +65,6 @@ struct FakeUpdate : UpdateService {
     void CancelAndWait() override {
         if (thread.joinable()) thread.join();
     }
-    bool IsNewer(const std::string& remote, const std::string& local) const override {
-        auto parts = [](const std::string& v) {
-            std::vector<unsigned> n;
-            size_t start = 0;
-            while (start <= v.size()) {
-                size_t dot = v.find('.', start);
-                n.push_back(static_cast<unsigned>(std::atoi(v.substr(start, dot - start).c_str())));
-                if (dot == std::string::npos) break;
-                start = dot + 1;
-            }
-            n.resize(4);
-            return n;
-        };
-        return !remote.empty() && parts(remote) > parts(local);
-    }
     ~FakeUpdate() override { CancelAndWait(); }
 };
 
@@ -165,7 +150,7 @@ protected:
     }
 
     TempDir dir;
-    VirtualDisplay screen;
+    XServer screen;
     std::unique_ptr<XDisplay> display;
     std::unique_ptr<EventLoop> loop;
     std::unique_ptr<TestInput> input;

@@ -2,8 +2,10 @@
 // waiting on a worker from the host's side (with the scripted tools/fake_worker).
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <seccomp.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
@@ -18,6 +20,10 @@
 using namespace testing_support;
 
 namespace {
+
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wc99-extensions"
+#endif
 
 const char* const kFakeWorker = QUILL_TOOL_fake_worker;
 const std::string kLimits = "limits 60 70 1536 4096 2 1 1\n";
@@ -170,4 +176,35 @@ TEST(WorkerProcess, StandardStreamsOfTheHostClosed) {
         ::close(saved[fd]);
     }
     EXPECT_EQ(output, "file 0\ndone 0\nexit 0");  // it read its request and wrote its lines
+}
+
+TEST(Worker, WithoutItsSandboxItConvertsNothing) {
+    // A kernel (or an outer sandbox) that refuses new filters: the worker reports every input
+    // as failed instead of converting it unprotected.
+    int input[2], output[2];
+    ASSERT_EQ(::pipe(input), 0);
+    ASSERT_EQ(::pipe(output), 0);
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(input[0], STDIN_FILENO);
+        ::dup2(output[1], STDOUT_FILENO);
+        scmp_filter_ctx refuse = seccomp_init(SCMP_ACT_ALLOW);
+        seccomp_rule_add(refuse, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(seccomp), 0);
+        seccomp_rule_add(refuse, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_SECCOMP, 0));
+        if (seccomp_load(refuse) != 0) ::_exit(100);
+        ::_exit(worker::WorkerMain());
+    }
+    ::close(input[0]);
+    ::close(output[1]);
+    std::string request = "PDF 0 -\n/tmp/a.txt\n/tmp/b.txt\n\n" + kLimits;
+    ASSERT_EQ(::write(input[1], request.data(), request.size()), static_cast<ssize_t>(request.size()));
+    ::close(input[1]);
+    std::string lines;
+    char chunk[256];
+    for (ssize_t got; (got = ::read(output[0], chunk, sizeof chunk)) > 0;) lines.append(chunk, static_cast<size_t>(got));
+    ::close(output[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+    EXPECT_EQ(lines, "file 0\nerror 0 Couldn't start the converter\nfile 1\nerror 1 Couldn't start the converter\n");
 }

@@ -23,11 +23,11 @@ TEST_P(RandomDocuments, EveryFormatStaysReadable) {
     ASSERT_GT(document.blocks.size(), 5u);  // the builder really made a document
     TempDir folder;
     auto path = [&](const std::string& extension) { return folder.File("out." + extension); };
-    using Writer = void (*)(const Document&, const std::string&);
+    using Writer = std::string (*)(const Document&);
     const std::pair<Writer, std::string> writers[] = {
         {WriteDocx, "docx"}, {WriteOdt, "odt"}, {WriteXlsx, "xlsx"}, {WriteOds, "ods"}, {WriteEpub, "epub"},
         {WriteRtf, "rtf"},   {WriteHtml, "html"}, {WriteJson, "json"}, {WriteCsv, "csv"}, {WriteTsv, "tsv"}};
-    for (const auto& [writer, extension] : writers) writer(document, path(extension));
+    for (const auto& [writer, extension] : writers) WriteFile(path(extension), writer(document));
     for (std::string extension : {"docx", "odt", "xlsx", "ods", "epub"})
         EXPECT_EQ(PackageProblems(path(extension)), "") << extension;
     for (std::string extension : {"docx", "odt", "epub", "rtf", "html"}) PandocBlocks(path(extension));
@@ -43,7 +43,7 @@ TEST_P(RandomDocuments, EveryFormatStaysReadable) {
     EXPECT_EQ(std::to_string(CountOf(ReadFile(path("tsv")), "\r\n")), rows);
 
     ConvertContext context;
-    LayoutPdf(document, GetParam() % 2 ? kA4Page : kLetterPage, context).Save(path("pdf"));
+    WriteFile(path("pdf"), LayoutPdf(document, GetParam() % 2 ? kA4Page : kLetterPage, context).Serialize());
     CommandResult qpdf = RunCommand("qpdf --check " + ShellQuote(path("pdf")));
     EXPECT_EQ(qpdf.exitCode, 0) << qpdf.output;
 }

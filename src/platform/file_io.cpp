@@ -1,6 +1,7 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,8 +28,11 @@ bool ReadExactly(int fd, size_t size, std::string& out) {
 }
 
 std::optional<std::string> ReadSmallFile(const std::string& path, size_t limit) {
-    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without blocking: a FIFO at that name would otherwise wait for a writer forever.
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!file.valid()) return std::nullopt;
+    struct stat info;
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
     std::string text;
     char chunk[4096];
     for (;;) {
@@ -58,7 +62,9 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned mode)
     bool written = WriteAll(file.get(), bytes) && ::fsync(file.get()) == 0;
     written = file.Reset() && written;
     if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
+    int error = errno;
     ::unlink(temporary.c_str());
+    errno = error;
     return false;
 }
 

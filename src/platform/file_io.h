@@ -28,13 +28,15 @@ private:
 // file ended early). False on a read error.
 bool ReadExactly(int fd, size_t size, std::string& out);
 
-// The text of a small file, at most `limit` bytes; nothing when it can't be opened or is larger.
+// The text of a small regular file, at most `limit` bytes; nothing when it can't be opened,
+// is larger, or is no regular file (a FIFO, a device, a folder).
 std::optional<std::string> ReadSmallFile(const std::string& path, size_t limit);
 
 bool WriteAll(int fd, std::string_view bytes);
 
 // Replaces `path` whole through a temporary file and rename, so that readers see the
-// old text or the new, never half of one. False when anything failed (nothing changed).
+// old text or the new, never half of one. False when anything failed (nothing changed;
+// errno tells why).
 bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned mode);
 
 enum class NewFileResult { kWritten, kCreateFailed, kWriteFailed };

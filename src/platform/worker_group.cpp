@@ -3,7 +3,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,6 +18,8 @@
 
 #include "convert/core/text.h"
 #include "platform/file_io.h"
+#include "platform/log.h"
+#include "platform/systemd_scope.h"
 
 namespace {
 
@@ -147,6 +152,27 @@ void RemoveAbandonedGroups(const std::string& parent, const std::string& prefix)
 
 std::atomic<unsigned> groupCounter{0};
 
+// Said once per process: a host runs many jobs, and the reason does not change.
+void LogOnce(std::string_view text) {
+    static std::atomic<bool> said{false};
+    if (!said.exchange(true)) LogWarning(text);
+}
+
+// A child that only waits, so that a scope has a member while no worker runs (the manager
+// ends an empty scope). It holds none of the host's descriptors and dies with the host.
+pid_t StartAnchor() {
+    pid_t parent = ::getpid();
+    pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    // Only async-signal-safe calls between fork and the end: the host has threads.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+    if (::getppid() != parent) ::_exit(0);
+    int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    for (int fd = 0; fd <= 2; ++fd) ::dup2(null, fd);
+    ::syscall(SYS_close_range, 3, ~0U, 0);
+    for (;;) ::pause();
+}
+
 }  // namespace
 
 std::vector<CgroupMount> ParseCgroupMounts(std::string_view mountinfo) {
@@ -195,17 +221,46 @@ std::string CgroupDirectory(const CgroupMount& mount, std::string_view groupPath
     return mount.mountPoint + std::string(rest);
 }
 
+LimitPlace ChooseLimitPlace(const std::vector<CgroupMount>& mounts, std::string_view membership,
+                            std::string_view unifiedControllers, std::string_view unifiedSubtreeControl) {
+    for (const CgroupMount& mount : mounts)
+        for (const char* name : {"memory", "cpu"})
+            if (!mount.v2 && Contains(mount.controllers, name) &&
+                !CgroupDirectory(mount, CgroupPathFor(membership, name)).empty())
+                return LimitPlace::kOwnGroups;
+    for (const CgroupMount& mount : mounts) {
+        if (!mount.v2 || CgroupDirectory(mount, CgroupPathFor(membership, "")).empty()) continue;
+        std::vector<std::string> handedDown = WordsOf(unifiedSubtreeControl), available = WordsOf(unifiedControllers);
+        if (Contains(handedDown, "memory") || Contains(handedDown, "cpu")) return LimitPlace::kOwnGroups;
+        if (Contains(available, "memory") || Contains(available, "cpu")) return LimitPlace::kSystemdScope;
+    }
+    return LimitPlace::kNowhere;
+}
+
+uint64_t ControlCount(std::string_view text, std::string_view key) {
+    for (const std::string& line : Words(text, '\n')) {
+        std::vector<std::string> words = WordsOf(line);
+        uint64_t value = 0;
+        if (words.size() == 2 && words[0] == key &&
+            std::from_chars(words[1].data(), words[1].data() + words[1].size(), value).ec == std::errc())
+            return value;
+    }
+    return 0;
+}
+
 std::unique_ptr<WorkerGroup> WorkerGroup::Create(const LimitSettings& limits) {
     std::vector<CgroupMount> mounts = ParseCgroupMounts(ReadControlFile("/proc/self/mountinfo"));
     std::string membership = ReadControlFile("/proc/self/cgroup");
 
     // Where each controller can be used: the v2 group first, then a v1 hierarchy.
     std::string memory, cpu;  // the parent directories
+    std::string unifiedControllers, unifiedSubtree;
     for (const CgroupMount& mount : mounts) {
         if (!mount.v2) continue;
         std::string dir = CgroupDirectory(mount, CgroupPathFor(membership, ""));
         if (dir.empty()) continue;
-        std::vector<std::string> available = WordsOf(ReadControlFile(dir + "/cgroup.controllers"));
+        unifiedControllers = ReadControlFile(dir + "/cgroup.controllers");
+        std::vector<std::string> available = WordsOf(unifiedControllers);
         // Children get a controller only when the group hands it down; that fails in a
         // group that holds processes itself, unless it is the root.
         for (const char* name : {"memory", "cpu"}) {
@@ -213,10 +268,19 @@ std::unique_ptr<WorkerGroup> WorkerGroup::Create(const LimitSettings& limits) {
             if (Contains(available, name) && !Contains(enabled, name))
                 WriteControlFile(dir + "/cgroup.subtree_control", std::string("+") + name);
         }
-        std::vector<std::string> enabled = WordsOf(ReadControlFile(dir + "/cgroup.subtree_control"));
+        unifiedSubtree = ReadControlFile(dir + "/cgroup.subtree_control");
+        std::vector<std::string> enabled = WordsOf(unifiedSubtree);
         if (Contains(enabled, "memory")) memory = dir;
         if (Contains(enabled, "cpu")) cpu = dir;
         break;
+    }
+    LimitPlace where = ChooseLimitPlace(mounts, membership, unifiedControllers, unifiedSubtree);
+    if (where == LimitPlace::kSystemdScope) {
+        std::unique_ptr<WorkerGroup> scope = CreateScope(limits);
+        if (!scope)
+            LogOnce("No systemd user manager answered: conversions run without a shared RAM and processor "
+                    "limit; each still has its own memory limit");
+        return scope;
     }
     for (const CgroupMount& mount : mounts) {
         if (mount.v2) continue;
@@ -248,18 +312,100 @@ std::unique_ptr<WorkerGroup> WorkerGroup::Create(const LimitSettings& limits) {
         }
         (parent == &memory ? group->memoryDir_ : group->cpuDir_) = dir;
     }
-    if (group->dirs_.empty()) return nullptr;
+    if (group->dirs_.empty()) {
+        if (where == LimitPlace::kOwnGroups)
+            LogOnce("The control groups cannot be written here: conversions run without a shared RAM and "
+                    "processor limit; each still has its own memory limit");
+        return nullptr;
+    }
     group->Apply(limits);
     return group;
 }
 
+std::unique_ptr<WorkerGroup> WorkerGroup::CreateScope(const LimitSettings& limits) {
+    std::unique_ptr<WorkerGroup> group(new WorkerGroup);
+    std::lock_guard lock(group->scopeMutex_);
+    if (!group->StartScopeLocked(limits)) return nullptr;
+    group->scoped_ = true;
+    return group;
+}
+
+bool WorkerGroup::StartScopeLocked(const LimitSettings& limits) {
+    limits_ = limits;
+    anchor_ = StartAnchor();
+    if (anchor_ < 0) return false;
+    scope_ = SystemdScope::Start(anchor_, limits);
+    if (scope_) return true;
+    EndScopeLocked();
+    return false;
+}
+
+void WorkerGroup::EndScopeLocked() {
+    if (scope_) scope_->KillAll();
+    scope_.reset();
+    if (anchor_ > 0) {
+        ::kill(anchor_, SIGKILL);
+        while (::waitpid(anchor_, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    anchor_ = -1;
+}
+
+bool WorkerGroup::Attach(pid_t pid) {
+    std::lock_guard lock(scopeMutex_);
+    if (!scope_) return false;
+    if (scope_->Attach(pid)) return true;
+    // The manager may have ended the scope (its idle process was killed, or the manager
+    // restarted): a new one, once.
+    EndScopeLocked();
+    return StartScopeLocked(limits_) && scope_->Attach(pid);
+}
+
+std::string WorkerGroup::ScopeDirectory() const {
+    if (anchor_ <= 0 || !scope_) return {};
+    // Only a group that is the scope's own: until the manager has moved the idle process, it
+    // sits in the host's group, whose members are no business of ours.
+    std::string path = CgroupPathFor(ReadControlFile("/proc/" + Number(anchor_) + "/cgroup"), "");
+    if (!path.ends_with("/" + scope_->UnitName())) return {};
+    for (const CgroupMount& mount : ParseCgroupMounts(ReadControlFile("/proc/self/mountinfo")))
+        if (mount.v2)
+            if (std::string dir = CgroupDirectory(mount, path); !dir.empty()) return dir;
+    return {};
+}
+
+uint64_t WorkerGroup::OomKills() const {
+    if (scoped_) {
+        std::lock_guard lock(scopeMutex_);
+        std::string dir = ScopeDirectory();
+        return dir.empty() ? 0 : ControlCount(ReadControlFile(dir + "/memory.events"), "oom_kill");
+    }
+    if (memoryDir_.empty()) return 0;
+    if (std::string events = ReadControlFile(memoryDir_ + "/memory.events"); !events.empty())
+        return ControlCount(events, "oom_kill");
+    // v1: kernels since 4.13 count kills in oom_control; older ones only count how often
+    // the limit was hit.
+    std::string control = ReadControlFile(memoryDir_ + "/memory.oom_control");
+    if (control.find("oom_kill ") != std::string::npos) return ControlCount(control, "oom_kill");
+    return ControlCount("failcnt " + ReadControlFile(memoryDir_ + "/memory.failcnt"), "failcnt");
+}
+
 WorkerGroup::~WorkerGroup() {
-    KillAll();
+    for (const std::string& dir : dirs_) KillMembers(dir);
+    {
+        std::lock_guard lock(scopeMutex_);
+        KillScopeMembersLocked();
+        EndScopeLocked();  // the manager kills the rest with the idle process
+    }
     for (int fd : join_) ::close(fd);
     for (const std::string& dir : dirs_) RemoveGroup(dir);
 }
 
 void WorkerGroup::Apply(const LimitSettings& limits) {
+    {
+        std::lock_guard lock(scopeMutex_);
+        limits_ = limits;
+        if (scope_) scope_->Apply(limits);
+    }
     bool memoryV2 = !memoryDir_.empty() && ::access((memoryDir_ + "/memory.max").c_str(), F_OK) == 0;
     if (!memoryDir_.empty()) {
         int64_t bytes = static_cast<int64_t>(limits.RamMB) * 1048576;
@@ -295,9 +441,24 @@ std::vector<pid_t> WorkerGroup::Members() const {
     std::set<pid_t> all;
     for (const std::string& dir : dirs_)
         for (pid_t pid : ReadMembers(dir)) all.insert(pid);
+    std::lock_guard lock(scopeMutex_);
+    if (std::string dir = ScopeDirectory(); !dir.empty())
+        for (pid_t pid : ReadMembers(dir))
+            if (pid != anchor_) all.insert(pid);
     return {all.begin(), all.end()};
 }
 
 void WorkerGroup::KillAll() {
     for (const std::string& dir : dirs_) KillMembers(dir);
+    std::lock_guard lock(scopeMutex_);
+    if (!scope_) return;
+    scope_->KillAll();  // the idle process too: the scope starts anew at the next worker
+    KillScopeMembersLocked();
+}
+
+void WorkerGroup::KillScopeMembersLocked() {
+    // What the manager has not seen yet goes one by one.
+    if (std::string dir = ScopeDirectory(); !dir.empty())
+        for (pid_t pid : ReadMembers(dir))
+            if (pid != anchor_) ::kill(pid, SIGKILL);
 }

@@ -67,14 +67,44 @@ int OpenPidfd(pid_t pid) {
 #endif
 }
 
+// Host variables a conversion reads: the locale, the time zone, the temporary folder,
+// tesseract's data, and where the settings live. Nothing else of the host's environment
+// (session bus, display, credentials in variables) reaches a worker.
+bool KeptForWorkers(std::string_view entry) {
+    static constexpr std::string_view kKept[] = {"LANG=", "LANGUAGE=", "TZ=", "TMPDIR=", "TESSDATA_PREFIX=",
+                                                  "HOME=", "XDG_CONFIG_HOME="};
+    for (std::string_view kept : kKept)
+        if (entry.starts_with(kept)) return true;
+    if (entry.starts_with("LC_")) return true;
+    // The sanitizers' own settings, in the builds that have them.
+    return !kDataLimit && (entry.starts_with("ASAN_OPTIONS=") || entry.starts_with("UBSAN_OPTIONS=") ||
+                           entry.starts_with("LSAN_OPTIONS="));
+}
+
+std::vector<std::string> WorkerEnvironment() {
+    std::vector<std::string> environment;
+    for (char** entry = environ; entry && *entry; ++entry)
+        if (KeptForWorkers(*entry)) environment.emplace_back(*entry);
+    // Read by libgomp (tesseract, libraw) only when it loads: no more threads than processors,
+    // and threads that sleep instead of spinning while they wait.
+    environment.push_back("OMP_THREAD_LIMIT=" + std::to_string(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN))));
+    environment.emplace_back("OMP_WAIT_POLICY=PASSIVE");
+    // GIO must not try to start a D-Bus helper, which the sandbox would refuse.
+    environment.emplace_back("GIO_USE_VFS=local");
+    return environment;
+}
+
 // Everything the child needs, prepared before fork: after it only async-signal-safe
 // system calls run.
 struct ChildPlan {
     const char* path;
     char* argv[3];
+    char* const* envp;
     int input;     // read end of the request pipe
     int output;    // write end of the report pipe
     int report;    // write end of the error pipe (close-on-exec)
+    int go;        // read end of a pipe the host writes to once it moved the child into its group; -1: none
+    int goWriter;  // its write end, which the child closes so that the host's close is seen
     const int* joins;
     size_t joinCount;
     bool limitData;
@@ -99,7 +129,17 @@ struct ChildPlan {
     standard.sa_handler = SIG_DFL;
     ::sigaction(SIGPIPE, &standard, nullptr);  // an ignored signal would survive exec
 
-    // Into the group first, so the worker never runs outside the shared limits.
+    // Into the group first, so the worker never runs outside the shared limits: by itself,
+    // or by the host, which says when it is done.
+    if (plan.go >= 0) {
+        ::close(plan.goWriter);
+        char done = 0;
+        ssize_t got;
+        do {
+            got = ::read(plan.go, &done, 1);
+        } while (got < 0 && errno == EINTR);
+        if (got != 1) ::_exit(127);  // the host could not move it: it must not run
+    }
     for (size_t i = 0; i < plan.joinCount; ++i)
         if (::write(plan.joins[i], "0", 1) != 1) ChildFail(report);
     if (plan.limitData && ::setrlimit(RLIMIT_DATA, &plan.data) != 0) ChildFail(report);
@@ -121,23 +161,23 @@ struct ChildPlan {
     if (::syscall(SYS_close_range, kReportFd + 1, ~0U, 0) != 0)
         for (int fd = kReportFd + 1; fd < plan.closeLimit; ++fd) ::close(fd);
 
-    ::execve(plan.path, plan.argv, environ);
+    ::execve(plan.path, plan.argv, plan.envp);
     ChildFail(report);
 }
 
 }  // namespace
 
-std::unique_ptr<WorkerProcess> WorkerProcess::Start(const std::string& path, const WorkerGroup* group, int32_t ramMB) {
-    int input[2] = {-1, -1}, output[2] = {-1, -1}, report[2] = {-1, -1};
+std::unique_ptr<WorkerProcess> WorkerProcess::Start(const std::string& path, WorkerGroup* group, int32_t ramMB) {
+    int input[2] = {-1, -1}, output[2] = {-1, -1}, report[2] = {-1, -1}, go[2] = {-1, -1};
     auto closeAll = [&] {
-        for (int* pair : {input, output, report}) {
+        for (int* pair : {input, output, report, go}) {
             CloseFd(pair[0]);
             CloseFd(pair[1]);
         }
     };
     if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0 || ::pipe2(report, O_CLOEXEC) != 0 ||
         !MoveAboveStandardStreams(input[0]) || !MoveAboveStandardStreams(output[1]) ||
-        !MoveAboveStandardStreams(report[1])) {
+        !MoveAboveStandardStreams(report[1]) || (group && group->AttachedByHost() && ::pipe2(go, O_CLOEXEC) != 0)) {
         closeAll();
         return nullptr;
     }
@@ -148,9 +188,16 @@ std::unique_ptr<WorkerProcess> WorkerProcess::Start(const std::string& path, con
     plan.argv[0] = const_cast<char*>(path.c_str());
     plan.argv[1] = const_cast<char*>(kWorkerSwitch);
     plan.argv[2] = nullptr;
+    std::vector<std::string> environment = WorkerEnvironment();
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    plan.envp = envp.data();
     plan.input = input[0];
     plan.output = output[1];
     plan.report = report[1];
+    plan.go = go[0];
+    plan.goWriter = go[1];
     static const std::vector<int> kNoGroup;
     const std::vector<int>& joins = group ? group->JoinDescriptors() : kNoGroup;
     plan.joins = joins.data();
@@ -179,6 +226,17 @@ std::unique_ptr<WorkerProcess> WorkerProcess::Start(const std::string& path, con
     CloseFd(input[0]);
     CloseFd(output[1]);
     CloseFd(report[1]);
+    CloseFd(go[0]);
+    bool joined = true;
+    if (go[1] >= 0) {
+        // Released only once it is in the group; closing the pipe unwritten ends it.
+        joined = group->Attach(pid);
+        if (joined) {
+            ssize_t ignored = ::write(go[1], "1", 1);
+            (void)ignored;
+        }
+        CloseFd(go[1]);
+    }
     // The error pipe closes at exec: nothing to read means the worker runs.
     int childError = 0;
     ssize_t got;
@@ -190,7 +248,7 @@ std::unique_ptr<WorkerProcess> WorkerProcess::Start(const std::string& path, con
     worker->pid_ = pid;
     worker->input_ = input[1];
     worker->output_ = output[0];
-    if (got != 0) {
+    if (got != 0 || !joined) {
         worker.reset();  // kills (if needed), reaps and closes
         return nullptr;
     }
@@ -299,6 +357,20 @@ bool WorkerProcess::HasExited() {
 
 void WorkerProcess::Kill() {
     if (!reaped_ && pid_ > 0) ::kill(pid_, SIGKILL);
+}
+
+int WorkerProcess::WaitForEnd() {
+    if (reaped_) return exitCode_;
+    siginfo_t info{};
+    int result;
+    do {
+        result = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) return Reap();
+    exited_ = true;
+    if (info.si_code == CLD_EXITED) return info.si_status;
+    if (info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED) return 128 + info.si_status;
+    return 255;
 }
 
 int WorkerProcess::Reap() {

@@ -19,9 +19,10 @@ public:
     // Starts `path --worker` with standard input from one pipe and standard output and
     // error into another, every other descriptor closed, in `group` (may be null), with
     // RLIMIT_DATA = ramMB MiB when ramMB >= 1, no core files, nice 10, no new privileges,
-    // killed when the starting thread ends, and "/" as its working folder. Nothing when the
-    // pipes or the process cannot be made, or the child could not join the group or run.
-    static std::unique_ptr<WorkerProcess> Start(const std::string& path, const WorkerGroup* group, int32_t ramMB);
+    // killed when the starting thread ends, "/" as its working folder, and only the few
+    // environment variables a conversion reads. Nothing when the pipes or the process cannot
+    // be made, or the child could not join the group or run.
+    static std::unique_ptr<WorkerProcess> Start(const std::string& path, WorkerGroup* group, int32_t ramMB);
     ~WorkerProcess();  // closes the pipes; a worker that still runs is killed and reaped
     WorkerProcess(const WorkerProcess&) = delete;
     WorkerProcess& operator=(const WorkerProcess&) = delete;
@@ -46,6 +47,9 @@ public:
     void Kill();       // SIGKILL, unless it was reaped already
     // Waits for the end and returns the exit code; 128 + the signal number after a signal.
     int Reap();
+    // The same code, but the ended worker stays unreaped, so that its process id cannot be
+    // given to another process yet (what it left behind is still known to be its own).
+    int WaitForEnd();
     void CloseInput();
     void CloseOutput();
 

@@ -12,6 +12,7 @@
 #include "convert/core/process.h"
 #include "platform/spawn.h"
 #include "settings.h"
+#include "shell/update_check.h"
 #include "ui/icons.h"
 #include "ui/kit.h"
 #include "ui/theme.h"
@@ -23,7 +24,6 @@ constexpr int kUpdateTimer = 2;
 constexpr uint32_t kTrimDelayMs = 3000;
 constexpr uint32_t kFirstUpdateDelayMs = 60000;
 constexpr uint32_t kUpdateRecheckMs = 21600000;   // 6 hours
-constexpr int64_t kUpdateIntervalSeconds = 86400;  // a day between successful checks
 constexpr int kBalloonExpireMs = -1;               // the notification server's own default
 
 void Reap(pid_t pid) {
@@ -321,17 +321,12 @@ void App::StartUpdateCheck(bool manual) {
 
 void App::UpdateChecked(const std::string& version) {
     updateRunning_ = false;
-    if (!version.empty()) WriteLastUpdateCheck(static_cast<int64_t>(std::time(nullptr)));
-    if (services_.update && services_.update->IsNewer(version, kProductVersion)) {
-        availableVersion_ = version;
-        ShowBalloon("Quillaven " + version + " is available", "Click here to open the download page.");
-        updateBalloonShown_ = true;
-    } else if (updateManual_) {
-        if (!version.empty())
-            ShowBalloon("Quillaven is up to date", "You have the latest version, 1.1.0.");
-        else
-            ShowBalloon("Couldn't check for updates", "The Quillaven website couldn't be reached.");
-    }
+    if (services_.update) services_.update->ResultHandled();
+    UpdateOutcome outcome = DecideUpdateOutcome(version, updateManual_);
+    if (outcome.storeLastCheck) WriteLastUpdateCheck(static_cast<int64_t>(std::time(nullptr)));
+    if (!outcome.availableVersion.empty()) availableVersion_ = outcome.availableVersion;
+    if (outcome.balloon) ShowBalloon(outcome.balloon->title, outcome.balloon->text);
+    updateBalloonShown_ = outcome.updateNotice;  // after ShowBalloon, which clears it
 }
 
 void App::UpdateLimits(const LimitSettings& limits) { runner_->UpdateLimits(limits); }
@@ -393,8 +388,7 @@ void App::OnTimer(int id) {
     } else if (id == kUpdateTimer) {
         Loop().SetTimer(this, kUpdateTimer, kUpdateRecheckMs);
         int64_t now = static_cast<int64_t>(std::time(nullptr));
-        if (ReadCheckForUpdates() && now - ReadLastUpdateCheck() >= kUpdateIntervalSeconds && UpdatesAvailable() &&
-            !updateRunning_)
+        if (AutomaticCheckDue(ReadCheckForUpdates(), ReadLastUpdateCheck(), now, UpdatesAvailable()) && !updateRunning_)
             StartUpdateCheck(false);
     }
 }

@@ -29,8 +29,6 @@ enum HostMessage : uint32_t {
     kMsgUpdateChecked = kWmApp + 5,
 };
 
-inline constexpr const char* kProductVersion = "1.1.0";
-
 // Tray menu items.
 enum TrayCommand : int { kCmdSettings = 1, kCmdDragGesture = 2, kCmdStartAtLogin = 3, kCmdDownload = 4, kCmdExit = 5 };
 

@@ -64,8 +64,8 @@ public:
     // failure) on that thread.
     virtual void Start(std::function<void(std::string version)> done) = 0;
     virtual void CancelAndWait() = 0;  // at shutdown
-    // Versions compared as up to four dot-separated numbers.
-    virtual bool IsNewer(const std::string& remote, const std::string& local) const = 0;
+    // The host handled the last result: another check may start.
+    virtual void ResultHandled() {}
 };
 
 class DragWatcherService {

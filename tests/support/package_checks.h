@@ -47,12 +47,13 @@ inline std::string EntryData(const std::string& path, const std::string& name) {
     return RunCommand("unzip -p " + ShellQuote(path) + " " + ShellQuote(name)).output;
 }
 
-using Writer = void (*)(const Document&, const std::string&);
+using Writer = std::string (*)(const Document&);
 // What `writer` makes of `document`: the whole file, or the named entry of a package.
 inline std::string Written(Writer writer, const Document& document, const std::string& entry = "") {
+    if (entry.empty()) return writer(document);
     TempDir folder;
-    writer(document, folder.File("out"));
-    return entry.empty() ? ReadFile(folder.File("out")) : EntryData(folder.File("out"), entry);
+    WriteFile(folder.File("out"), writer(document));
+    return EntryData(folder.File("out"), entry);
 }
 
 // "" when `unzip -t` accepts the package and xmllint finds every part it unpacks but "mimetype" well-formed.

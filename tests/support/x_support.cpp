@@ -19,7 +19,7 @@
 
 namespace testing_support {
 
-VirtualDisplay::VirtualDisplay(const std::string& screen) {
+XServer::XServer(const std::string& screen) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return;
     pid_ = ::fork();
@@ -57,9 +57,9 @@ VirtualDisplay::VirtualDisplay(const std::string& screen) {
     ::setenv("DISPLAY", name_.c_str(), 1);
 }
 
-VirtualDisplay::~VirtualDisplay() { Kill(); }
+XServer::~XServer() { Kill(); }
 
-void VirtualDisplay::Kill() {
+void XServer::Kill() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGKILL);  // nothing of the server is worth an orderly end
     ::waitpid(pid_, nullptr, 0);

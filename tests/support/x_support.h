@@ -16,12 +16,12 @@ namespace testing_support {
 
 // Xvfb on a display number it picks itself (-displayfd), with a 32-bit visual (Composite).
 // DISPLAY is set to it for the test's process and the programs it starts.
-class VirtualDisplay {
+class XServer {
 public:
-    explicit VirtualDisplay(const std::string& screen = "1280x800x24");
-    ~VirtualDisplay();
-    VirtualDisplay(const VirtualDisplay&) = delete;
-    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+    explicit XServer(const std::string& screen = "1280x800x24");
+    ~XServer();
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
     bool Ok() const { return !name_.empty(); }
     const std::string& Name() const { return name_; }
     pid_t Pid() const { return pid_; }

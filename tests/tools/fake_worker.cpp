@@ -7,9 +7,21 @@
 // busy:<ms> spins a thread per processor, with the largest processor share its control group
 // can have (as root, so other programs cannot hide a limit), then writes "output <share of the
 // machine's time>"; pid:<path> and spawn:<path> (a child that sleeps a minute) write a process
-// id to <path>. Every limits line after the request's is written back as "output <line>".
+// id to <path>; sandbox installs the real worker's sandbox ("error 0 no sandbox" when it
+// cannot); try-refused makes each call the sandbox refuses and writes "output <call>=<errno>";
+// foreign:int80 and foreign:x32 make a call of another architecture from a second thread;
+// hidden leaves a named hidden output file and a hidden output folder in the folder of the
+// input (a script that starts "<folder>/x;"), as a converter does mid-write; shm:<MiB> touches that much shared memory, which a memory limit
+// counts but a data limit does not. Every limits line after the request's is written back
+// as "output <line>".
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/personality.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,16 +29,21 @@
 #include <chrono>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <thread>
 
+#include "convert/core/output_file.h"
+#include "convert/core/paths.h"
 #include "convert/core/text.h"
 #include "platform/worker_group.h"
+#include "platform/worker_sandbox.h"
 #include "protocol.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 std::atomic<bool> cancelled{false};
+std::string currentInput;
 bool ignoreCancel = false;
 
 void SleepFor(long ms, bool untilCancel) {
@@ -71,6 +88,81 @@ void WriteNumberFile(const std::string& path, long number) {
     std::rename((path + ".part").c_str(), path.c_str());  // whole when it appears
 }
 
+std::string ErrnoName(long result) {
+    if (result >= 0) return "ok";
+    switch (errno) {
+    case EPERM: return "EPERM";
+    case EACCES: return "EACCES";
+    case ENOSYS: return "ENOSYS";
+    case EBADF: return "EBADF";
+    case ESRCH: return "ESRCH";
+    case EINVAL: return "EINVAL";
+    default: return std::to_string(errno);
+    }
+}
+
+// Every call the sandbox refuses. Those that take a process aim at this one, which the kernel
+// would allow, so that only the filter can refuse them; the host itself is protected twice
+// (non-dumpable, and the worker cannot trace), which the last two check.
+void TryRefused() {
+    pid_t self = ::getpid(), host = ::getppid();
+    char byte = 0, copy = 0;
+    iovec local{&copy, 1}, remote{&byte, 1};
+    rlimit higher{RLIM_INFINITY, RLIM_INFINITY};
+    const std::pair<const char*, std::function<long()>> calls[] = {
+        {"ptrace", [&] { return ::syscall(SYS_ptrace, 0 /* PTRACE_TRACEME */, 0, 0, 0); }},
+        {"process_vm_readv", [&] { return ::syscall(SYS_process_vm_readv, self, &local, 1, &remote, 1, 0); }},
+        {"process_vm_writev", [&] { return ::syscall(SYS_process_vm_writev, self, &local, 1, &remote, 1, 0); }},
+        {"pidfd_open", [&] { return ::syscall(SYS_pidfd_open, self, 0); }},
+        {"pidfd_getfd", [&] { return ::syscall(SYS_pidfd_getfd, 0, 0, 0); }},
+        {"setrlimit", [&] { return ::syscall(SYS_setrlimit, RLIMIT_DATA, &higher); }},
+        {"prlimit64", [&] { return ::syscall(SYS_prlimit64, 0, RLIMIT_NOFILE, &higher, nullptr); }},
+        {"personality", [&] { return ::syscall(SYS_personality, ADDR_NO_RANDOMIZE); }},
+        {"add_key", [&] { return ::syscall(SYS_add_key, "user", "k", "v", 1, -3 /* session keyring */); }},
+        {"request_key", [&] { return ::syscall(SYS_request_key, "user", "k", nullptr, 0); }},
+        {"keyctl", [&] { return ::syscall(SYS_keyctl, 0 /* KEYCTL_GET_KEYRING_ID */, -3, 0); }},
+        // Still allowed: reading a limit, asking for the personality, threads.
+        {"getrlimit", [&] { return ::syscall(SYS_prlimit64, 0, RLIMIT_NOFILE, nullptr, &higher); }},
+        {"personality-query", [&] { return ::syscall(SYS_personality, 0xffffffff); }},
+        {"thread", [&] { std::thread([] {}).join(); return 0L; }},
+        // The host's memory, through /proc and through tracing.
+        {"host-mem", [&] { return static_cast<long>(::open(("/proc/" + std::to_string(host) + "/mem").c_str(), O_RDWR)); }},
+        {"host-seize", [&] { return ::syscall(SYS_ptrace, 0x4206 /* PTRACE_SEIZE: the host would not stop */, host, 0, 0); }},
+    };
+    for (const auto& [name, call] : calls) WriteLine("output " + std::string(name) + "=" + ErrnoName(call()));
+}
+
+void ForeignCall(const std::string& kind) {
+    std::thread([kind] {
+        if (kind == "int80") {
+#if defined(__x86_64__)
+            long result = 20;  // getpid in the 32-bit table
+            asm volatile("int $0x80" : "+a"(result) : : "memory");
+#endif
+        } else {
+            ::syscall(0x40000000 | SYS_getpid);  // the x32 table
+        }
+    }).join();
+    WriteLine("output survived");
+}
+
+void LeaveHidden(const std::string& folder) {
+    static OutputFile* file = new OutputFile(folder, "partial", "pdf");  // kept: the process is to be killed
+    file->Write(std::string(1 << 20, 'p'));
+    file->TemporaryPath();  // a named temporary, as for a library that opens its output by name
+    static OutputFolder* pages = new OutputFolder(folder, "partial pages");
+    pages->WriteFile("Page 001.png", "png");
+    WriteLine("output hidden");
+}
+
+void TouchShared(long mib) {
+    size_t bytes = static_cast<size_t>(mib) << 20;
+    void* memory = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) return;
+    for (size_t at = 0; at < bytes; at += 4096) static_cast<char*>(memory)[at] = 1;
+    WriteLine("output touched");
+}
+
 void RunStep(std::string step) {
     size_t colon = step.find(':');
     std::string name = step.substr(0, colon);
@@ -95,6 +187,16 @@ void RunStep(std::string step) {
             held.clear();
             WriteLine("error 0 Needed more memory than the RAM limit in Settings allows");
         }
+    } else if (name == "sandbox") {
+        if (!InstallWorkerSandbox()) WriteLine("error 0 no sandbox");
+    } else if (name == "try-refused") {
+        TryRefused();
+    } else if (name == "foreign") {
+        ForeignCall(value);
+    } else if (name == "hidden") {
+        LeaveHidden(FolderOf(currentInput));
+    } else if (name == "shm") {
+        TouchShared(std::stol(value));
     } else if (name == "busy") {
         Busy(std::stol(value));
     } else if (name == "pid") {
@@ -128,6 +230,7 @@ int main() {
     }).detach();
     for (size_t index = 0; index < request->inputs.size(); ++index) {
         WriteLine("file " + std::to_string(index));
+        currentInput = request->inputs[index];
         for (const std::string& step : Split(std::string_view(request->inputs[index]), ';')) RunStep(step);
         SleepFor(0, false);  // after the steps: a started worker always runs its first script
     }

@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "convert/core/errors.h"
+#include "convert/core/output_file.h"
+#include "convert/core/paths.h"
 #include "convert/documents/writers.h"
 
 int main(int argc, char** argv) {
@@ -12,7 +14,9 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     ConvertContext context;
     try {
-        WritePdf(Document{u"", {{u"Heading", 1}, {u"Body text 1.5"}}, {}}, argv[1], context);
+        std::string path = argv[1];
+        PublishOutput(FolderOf(path), StemOf(path), ExtensionOf(path),
+                      WritePdf(Document{u"", {{u"Heading", 1}, {u"Body text 1.5"}}, {}}, context));
     } catch (const ConvertError& error) {
         std::fprintf(stderr, "%s\n", error.message.c_str());
         return 1;

@@ -12,6 +12,9 @@ void ValidateInput(const std::string& path) {
     if (path.empty() || path.front() != '/') throw ConvertError("Only files on this PC can be converted");
     // The worker protocol is line based, so a path holding a line break cannot travel.
     if (path.find_first_of("\r\n") != std::string::npos) throw ConvertError("That isn't a normal file path");
+    // A trailing "/" asks for a folder; the kernel would refuse a file behind it only by
+    // saying that nothing is there.
+    if (path.back() == '/') throw ConvertError("That isn't a file");
     struct stat info;
     if (::stat(path.c_str(), &info) != 0) throw ConvertError("The file no longer exists");
     if (!S_ISREG(info.st_mode)) throw ConvertError("That isn't a file");

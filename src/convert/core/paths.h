@@ -16,12 +16,5 @@ std::string StemOf(std::string_view path);
 // folder + "/" + name (no doubled separator); just name when the folder is empty.
 std::string JoinPath(std::string_view folder, std::string_view name);
 
-// The first name of "stem + tail", "stem (2) + tail" ... "stem (9999) + tail" that no
-// directory entry of any type holds. The name is chosen, not reserved.
-// Throws ConvertError "Too many files with this name in the folder".
-std::string UniqueOutputPath(std::string_view folder, std::string_view stem, std::string_view tail);
-std::string OutputFilePath(std::string_view folder, std::string_view stem, std::string_view extension);
-std::string OutputFolderPath(std::string_view folder, std::string_view name);
-
 // The stem of an output for `input`: the input's stem, plus one space and the suffix when there is one.
 std::string OutputStem(std::string_view input, std::string_view suffix);

@@ -2,7 +2,6 @@
 // starts with a byte-order mark (spreadsheet programs then read it as UTF-8) and
 // quotes cells holding separators or quotes; TSV turns tabs and line ends into spaces.
 #include "convert/core/errors.h"
-#include "convert/documents/document_files.h"
 #include "convert/documents/writer_text.h"
 #include "convert/documents/writers.h"
 
@@ -22,7 +21,7 @@ bool NeedsQuotes(std::u16string_view cell) {
 
 }  // namespace
 
-void WriteCsv(const Document& document, const std::string& path) {
+std::string WriteCsv(const Document& document) {
     if (document.tables.empty()) throw ConvertError("This file has no table to export");
     const Table& table = document.tables.front();
     std::string out;
@@ -47,10 +46,10 @@ void WriteCsv(const Document& document, const std::string& path) {
         }
         out += "\r\n";
     }
-    WriteWholeFile(path, out);
+    return out;
 }
 
-void WriteTsv(const Document& document, const std::string& path) {
+std::string WriteTsv(const Document& document) {
     if (document.tables.empty()) throw ConvertError("This file has no table to export");
     const Table& table = document.tables.front();
     std::string out;
@@ -71,5 +70,5 @@ void WriteTsv(const Document& document, const std::string& path) {
         }
         out += "\r\n";
     }
-    WriteWholeFile(path, out);
+    return out;
 }

@@ -2,6 +2,7 @@
 
 #include "convert/core/converters.h"
 #include "convert/core/errors.h"
+#include "convert/core/output_file.h"
 #include "convert/core/paths.h"
 #include "convert/core/text.h"
 #include "convert/documents/readers.h"
@@ -57,23 +58,34 @@ std::string ConvertDocument(const std::string& input, const Target& target, Conv
     context.Report(0.3);
     context.ThrowIfCancelled();
 
-    std::string output = OutputFilePath(FolderOf(input), StemOf(input), FormatExtension(target.format));
+    std::string bytes;
+    OutputTexts texts;
     switch (target.format) {
-    case kPdf: WritePdf(document, output, context); break;
-    case kTxt: WriteText(document, output); break;
-    case kDocx: WriteDocx(document, output); break;
-    case kHtml: WriteHtml(document, output); break;
-    case kXlsx: WriteXlsx(document, output); break;
-    case kCsv: WriteCsv(document, output); break;
-    case kMd: WriteMarkdown(document, output); break;
-    case kRtf: WriteRtf(document, output); break;
-    case kOdt: WriteOdt(document, output); break;
-    case kOds: WriteOds(document, output); break;
-    case kEpub: WriteEpub(document, output); break;
-    case kJson: WriteJson(document, output); break;
-    case kTsv: WriteTsv(document, output); break;
+    case kPdf:
+        bytes = WritePdf(document, context);
+        texts = {"Couldn't create the PDF file", "Couldn't write the PDF file"};
+        break;
+    case kTxt: bytes = WriteText(document); break;
+    case kDocx: bytes = WriteDocx(document); break;
+    case kHtml: bytes = WriteHtml(document); break;
+    case kXlsx: bytes = WriteXlsx(document); break;
+    case kCsv: bytes = WriteCsv(document); break;
+    case kMd: bytes = WriteMarkdown(document); break;
+    case kRtf: bytes = WriteRtf(document); break;
+    case kOdt: bytes = WriteOdt(document); break;
+    case kOds: bytes = WriteOds(document); break;
+    case kEpub: bytes = WriteEpub(document); break;
+    case kJson: bytes = WriteJson(document); break;
+    case kTsv: bytes = WriteTsv(document); break;
     default: throw ConvertError("That conversion isn't supported for documents");
     }
+    // Packages keep the ZIP writer's own text for a failed write.
+    if (target.format == kDocx || target.format == kXlsx || target.format == kOdt || target.format == kOds ||
+        target.format == kEpub)
+        texts.write = "Couldn't write the output file";
+    context.ThrowIfCancelled();
+    std::string output = PublishOutput(FolderOf(input), OutputStem(input, target.suffix),
+                                       FormatExtension(target.format), bytes, texts);
     context.Report(1.0);
     return output;
 }

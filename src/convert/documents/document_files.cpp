@@ -19,12 +19,3 @@ std::string ReadWholeFile(const std::string& path, uint64_t limit) {
     if (!ReadExactly(file.get(), static_cast<size_t>(info.st_size), bytes)) throw ConvertError("Couldn't read the file");
     return bytes;
 }
-
-void WriteWholeFile(const std::string& path, std::string_view bytes) {
-    int error = 0;
-    switch (WriteNewFile(path, bytes, error)) {
-    case NewFileResult::kWritten: return;
-    case NewFileResult::kCreateFailed: throw ConvertError("Couldn't create the output file", HResultFromErrno(error));
-    case NewFileResult::kWriteFailed: throw ConvertError("Couldn't write the output file (disk full?)");
-    }
-}

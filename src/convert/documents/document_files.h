@@ -1,4 +1,4 @@
-// Whole-file reads and writes for the document side, with their limits.
+// Whole-file reads for the document side, with their limits.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +11,3 @@ inline constexpr uint64_t kTextFileLimit = 0x4000000;   // 64 MiB: text decodes 
 // Throws ConvertError "Couldn't open the file", "This file is too large to convert",
 // "Couldn't read the file".
 std::string ReadWholeFile(const std::string& path, uint64_t limit);
-
-// Creates the file (never replacing one) and writes it whole. Throws ConvertError
-// "Couldn't create the output file", "Couldn't write the output file (disk full?)".
-// A failed write removes what it created, so no partial output is left behind.
-void WriteWholeFile(const std::string& path, std::string_view bytes);

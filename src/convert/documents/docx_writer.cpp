@@ -143,7 +143,7 @@ std::string Part(std::string_view content) {
 
 }  // namespace
 
-void WriteDocx(const Document& document, const std::string& path) {
+std::string WriteDocx(const Document& document) {
     size_t textUnits = 0;
     for (const auto& block : document.blocks) textUnits += block.text.size();
     for (const auto& table : document.tables)
@@ -196,5 +196,5 @@ void WriteDocx(const Document& document, const std::string& path) {
     AddEntry(zip, "word/_rels/document.xml.rels", documentRelationships);
     AddEntry(zip, "word/styles.xml", styles);
     AddEntry(zip, "word/document.xml", body);
-    FinishZip(zip, path);
+    return FinishZip(zip);
 }

@@ -47,7 +47,7 @@ std::string Navigation(const Document& document, const std::string& title) {
 
 }  // namespace
 
-void WriteEpub(const Document& document, const std::string& path) {
+std::string WriteEpub(const Document& document) {
     std::string body = HtmlBody(document);
     std::string identifier = "urn:uuid:" + RandomUuid().value_or(std::string(kFallbackUuid));
     std::string title = EscapeXmlText(document.title);
@@ -84,5 +84,5 @@ void WriteEpub(const Document& document, const std::string& path) {
     AddEntry(zip, "OEBPS/content.opf", package);
     AddEntry(zip, "OEBPS/nav.xhtml", Navigation(document, title));
     AddEntry(zip, "OEBPS/text.xhtml", text);
-    FinishZip(zip, path);
+    return FinishZip(zip);
 }

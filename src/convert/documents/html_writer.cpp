@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 
-#include "convert/documents/document_files.h"
 #include "convert/documents/html_body.h"
 #include "convert/documents/writers.h"
 #include "convert/documents/xml.h"
@@ -107,7 +106,7 @@ std::string HtmlBody(const Document& document) {
     return out;
 }
 
-void WriteHtml(const Document& document, const std::string& path) {
+std::string WriteHtml(const Document& document) {
     std::string page =
         "<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
         "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src 'unsafe-inline'\">\n"
@@ -118,5 +117,5 @@ void WriteHtml(const Document& document, const std::string& path) {
     page.append("</style>\n</head>\n<body>\n");
     page.append(HtmlBody(document));
     page.append("</body>\n</html>\n");
-    WriteWholeFile(path, page);
+    return page;
 }

@@ -7,7 +7,6 @@
 #include <unordered_set>
 
 #include "convert/core/errors.h"
-#include "convert/documents/document_files.h"
 #include "convert/documents/table_cells.h"
 #include "convert/documents/writer_text.h"
 #include "convert/documents/writers.h"
@@ -125,7 +124,7 @@ size_t EstimatedSize(const Table& table) {
 
 }  // namespace
 
-void WriteJson(const Document& document, const std::string& path) {
+std::string WriteJson(const Document& document) {
     if (document.tables.empty()) throw ConvertError("This file has no table to export");
     std::string out;
     size_t estimate = 16;
@@ -146,5 +145,5 @@ void WriteJson(const Document& document, const std::string& path) {
         }
         out += "\n}";
     }
-    WriteWholeFile(path, out);
+    return out;
 }

@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "convert/core/text.h"
-#include "convert/documents/document_files.h"
 #include "convert/documents/writers.h"
 
 namespace {
@@ -93,7 +92,7 @@ void AppendTable(std::u16string& out, const Table& table, bool named) {
 
 }  // namespace
 
-void WriteMarkdown(const Document& document, const std::string& path) {
+std::string WriteMarkdown(const Document& document) {
     std::u16string out;
     if (document.preformatted) {
         std::u16string fence = Fence(document);
@@ -126,5 +125,5 @@ void WriteMarkdown(const Document& document, const std::string& path) {
     }
     bool named = document.tables.size() >= 2;
     for (const Table& table : document.tables) AppendTable(out, table, named);
-    WriteWholeFile(path, WideToUtf8(out));
+    return WideToUtf8(out);
 }

@@ -136,7 +136,7 @@ std::string StartOdfContent(std::string_view automaticStyles, size_t bodySizeHin
     return content;
 }
 
-void WriteOdfPackage(const std::string& path, std::string_view mediaType, std::string& content) {
+std::string WriteOdfPackage(std::string_view mediaType, std::string& content) {
     content += kContentEnd;
 
     std::string manifest;
@@ -165,5 +165,5 @@ void WriteOdfPackage(const std::string& path, std::string_view mediaType, std::s
     AddEntry(zip, "content.xml", content);
     std::string().swap(content);  // the archive holds it now
     AddEntry(zip, "styles.xml", styles);
-    FinishZip(zip, path);
+    return FinishZip(zip);
 }

@@ -22,6 +22,6 @@ size_t OdfTableSizeHint(const Table& table);
 // content.xml up to its body: the declaration, the document element and the automatic
 // styles; the writer appends the body to it.
 std::string StartOdfContent(std::string_view automaticStyles, size_t bodySizeHint);
-// Closes content.xml and writes the stored package: "mimetype" first, the manifest,
-// content.xml and an empty styles.xml.
-void WriteOdfPackage(const std::string& path, std::string_view mediaType, std::string& content);
+// Closes content.xml and builds the stored package: "mimetype" first, the manifest,
+// content.xml and an empty styles.xml; returns the package's bytes.
+std::string WriteOdfPackage(std::string_view mediaType, std::string& content);

@@ -10,7 +10,7 @@ constexpr std::string_view kSpreadsheetMediaType = "application/vnd.oasis.opendo
 
 }  // namespace
 
-void WriteOds(const Document& document, const std::string& path) {
+std::string WriteOds(const Document& document) {
     if (document.tables.empty()) throw ConvertError("This file has no table to export");
     size_t sizeHint = 64;
     for (const auto& table : document.tables) sizeHint += OdfTableSizeHint(table);
@@ -21,5 +21,5 @@ void WriteOds(const Document& document, const std::string& path) {
     for (size_t index = 0; index < document.tables.size(); ++index)
         AppendOdfTable(content, document.tables[index], index, true);
     content += "</office:spreadsheet>";
-    WriteOdfPackage(path, kSpreadsheetMediaType, content);
+    return WriteOdfPackage(kSpreadsheetMediaType, content);
 }

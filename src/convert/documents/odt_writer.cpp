@@ -38,7 +38,7 @@ constexpr std::string_view kHeadingStyles[] = {"title", "h2", "h3"};
 
 }  // namespace
 
-void WriteOdt(const Document& document, const std::string& path) {
+std::string WriteOdt(const Document& document) {
     size_t textUnits = 0;
     for (const auto& block : document.blocks) textUnits += block.text.size();
     size_t sizeHint = textUnits * 2 + document.blocks.size() * 80 + 64;
@@ -88,5 +88,5 @@ void WriteOdt(const Document& document, const std::string& path) {
         AppendOdfTable(body, table, index, false);
     }
     body += "</office:text>";
-    WriteOdfPackage(path, kTextMediaType, body);
+    return WriteOdfPackage(kTextMediaType, body);
 }

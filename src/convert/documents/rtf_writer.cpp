@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <charconv>
 
-#include "convert/documents/document_files.h"
 #include "convert/documents/writers.h"
 
 namespace {
@@ -68,7 +67,7 @@ void AppendTable(std::string& out, const Table& table) {
 
 }  // namespace
 
-void WriteRtf(const Document& document, const std::string& path) {
+std::string WriteRtf(const Document& document) {
     size_t textUnits = 0;
     for (const auto& block : document.blocks) textUnits += block.text.size();
     for (const auto& table : document.tables)
@@ -110,5 +109,5 @@ void WriteRtf(const Document& document, const std::string& path) {
         AppendTable(out, table);
     }
     out += '}';
-    WriteWholeFile(path, out);
+    return out;
 }

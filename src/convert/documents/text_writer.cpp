@@ -1,7 +1,6 @@
 // Plain text output: UTF-8 without a byte-order mark, CR LF line ends, list items
 // marked with a bullet, tables as tab-separated rows.
 #include "convert/core/text.h"
-#include "convert/documents/document_files.h"
 #include "convert/documents/writers.h"
 
 namespace {
@@ -22,7 +21,7 @@ void AppendOneLine(std::u16string& out, std::u16string_view text) {
 
 }  // namespace
 
-void WriteText(const Document& document, const std::string& path) {
+std::string WriteText(const Document& document) {
     std::u16string out;
     for (const Block& block : document.blocks) {
         if (block.breakBefore) out.append(u"\r\n");
@@ -45,5 +44,5 @@ void WriteText(const Document& document, const std::string& path) {
         }
         out.append(u"\r\n");
     }
-    WriteWholeFile(path, WideToUtf8(out));
+    return WideToUtf8(out);
 }

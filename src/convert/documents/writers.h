@@ -1,5 +1,5 @@
-// The document writers. Each creates its output file (never replacing one) and
-// throws ConvertError on failure.
+// The document writers. Each returns the bytes of the whole output file, which the
+// caller publishes, and throws ConvertError when the document cannot be written.
 #pragma once
 
 #include <string>
@@ -7,19 +7,19 @@
 #include "convert/core/context.h"
 #include "convert/documents/document.h"
 
-void WriteDocx(const Document& document, const std::string& path);
-void WriteOdt(const Document& document, const std::string& path);
-void WriteRtf(const Document& document, const std::string& path);
+std::string WriteDocx(const Document& document);
+std::string WriteOdt(const Document& document);
+std::string WriteRtf(const Document& document);
 
-void WriteXlsx(const Document& document, const std::string& path);
-void WriteOds(const Document& document, const std::string& path);
-void WriteCsv(const Document& document, const std::string& path);
-void WriteTsv(const Document& document, const std::string& path);
-void WriteJson(const Document& document, const std::string& path);
+std::string WriteXlsx(const Document& document);
+std::string WriteOds(const Document& document);
+std::string WriteCsv(const Document& document);
+std::string WriteTsv(const Document& document);
+std::string WriteJson(const Document& document);
 
-void WritePdf(const Document& document, const std::string& path, ConvertContext& context);
+std::string WritePdf(const Document& document, ConvertContext& context);
 
-void WriteHtml(const Document& document, const std::string& path);
-void WriteEpub(const Document& document, const std::string& path);
-void WriteMarkdown(const Document& document, const std::string& path);
-void WriteText(const Document& document, const std::string& path);
+std::string WriteHtml(const Document& document);
+std::string WriteEpub(const Document& document);
+std::string WriteMarkdown(const Document& document);
+std::string WriteText(const Document& document);

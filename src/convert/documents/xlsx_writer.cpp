@@ -99,7 +99,7 @@ std::string WriteSheet(const Table& table) {
 
 }  // namespace
 
-void WriteXlsx(const Document& document, const std::string& path) {
+std::string WriteXlsx(const Document& document) {
     if (document.tables.empty()) throw ConvertError("Only tables (like CSV files) can become spreadsheets");
     std::vector<std::u16string> names = SheetNames(document.tables);
 
@@ -178,5 +178,5 @@ void WriteXlsx(const Document& document, const std::string& path) {
     part.assign(kXmlDeclaration);
     part += kStyles;
     AddEntry(zip, "xl/styles.xml", part);
-    FinishZip(zip, path);
+    return FinishZip(zip);
 }

@@ -1,7 +1,7 @@
 // ZIP packages (the containers of DOCX, PPTX, XLSX, ODT, ODP, ODS and EPUB).
 // Reading: the whole archive is loaded (at most 512 MiB) and entries are extracted
 // by exact name, stored or deflated, each at most 256 MiB once inflated.
-// Writing: stored entries only, built in memory and written once.
+// Writing: stored entries only, built in memory and published once.
 // Not supported: ZIP64, multi-disk archives, encryption, data descriptors.
 #pragma once
 
@@ -55,8 +55,9 @@ struct ZipWriter {
 };
 
 void AddEntry(ZipWriter& writer, std::string_view name, std::string_view bytes);
-// Throws ConvertError "Couldn't create the output file", "Couldn't write the output file".
-void FinishZip(ZipWriter& writer, const std::string& path);
+// The finished archive (the writer's buffer, moved out). Throws ConvertError
+// "This document is too large to convert".
+std::string FinishZip(ZipWriter& writer);
 
 uint32_t Crc32(std::span<const uint8_t> bytes);
 inline uint32_t Crc32(std::string_view bytes) {

@@ -1,14 +1,9 @@
 // ZIP writer: stored entries with UTF-8 names, dated 1 January 1980, built in memory
-// and written once. Limits: 32-bit sizes and offsets, at most 65,535 entries.
-#include <fcntl.h>
-#include <unistd.h>
-
+// and returned whole for publishing. Limits: 32-bit sizes and offsets, at most 65,535 entries.
 #include <array>
-#include <cerrno>
 
 #include "convert/core/errors.h"
 #include "convert/documents/zip.h"
-#include "platform/file_io.h"
 
 namespace {
 
@@ -81,7 +76,7 @@ void AddEntry(ZipWriter& writer, std::string_view name, std::string_view bytes) 
     writer.records.push_back(std::move(record));
 }
 
-void FinishZip(ZipWriter& writer, const std::string& path) {
+std::string FinishZip(ZipWriter& writer) {
     std::string& out = writer.buffer;
     // Without ZIP64 the format cannot describe more; refuse rather than write a broken package.
     if (writer.records.size() > kMaxEntries || out.size() > kMaxArchiveBytes)
@@ -118,10 +113,5 @@ void FinishZip(ZipWriter& writer, const std::string& path) {
     Put32(out, directoryOffset);
     Put16(out, 0);  // comment length
 
-    int error = 0;
-    switch (WriteNewFile(path, out, error)) {
-    case NewFileResult::kWritten: return;
-    case NewFileResult::kCreateFailed: throw ConvertError("Couldn't create the output file", HResultFromErrno(error));
-    case NewFileResult::kWriteFailed: throw ConvertError("Couldn't write the output file");
-    }
+    return std::move(out);
 }

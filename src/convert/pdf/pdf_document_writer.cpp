@@ -278,6 +278,6 @@ PdfFile LayoutPdf(const Document& document, PdfPageSize page, ConvertContext& co
     return layout.Finish();
 }
 
-void WritePdf(const Document& document, const std::string& path, ConvertContext& context) {
-    LayoutPdf(document, LocalePageSize(), context).Save(path);
+std::string WritePdf(const Document& document, ConvertContext& context) {
+    return LayoutPdf(document, LocalePageSize(), context).Serialize();
 }

@@ -3,18 +3,12 @@
 // stream. Content streams are stored uncompressed.
 #include "convert/pdf/pdf_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 
 #include "convert/core/check.h"
-#include "convert/core/errors.h"
-#include "platform/file_io.h"
 
 namespace {
 
@@ -239,14 +233,4 @@ std::string PdfFile::Serialize() const {
 
     objects.Finish();
     return out;
-}
-
-void PdfFile::Save(const std::string& path) const {
-    std::string bytes = Serialize();
-    int error = 0;
-    switch (WriteNewFile(path, bytes, error)) {
-    case NewFileResult::kWritten: return;
-    case NewFileResult::kCreateFailed: throw ConvertError("Couldn't create the PDF file", HResultFromErrno(error));
-    case NewFileResult::kWriteFailed: throw ConvertError("Couldn't write the PDF file");
-    }
 }

@@ -40,9 +40,6 @@ public:
 
     // The complete file.
     std::string Serialize() const;
-    // Creates the file (never replacing one) and writes it whole. Throws ConvertError
-    // "Couldn't create the PDF file", "Couldn't write the PDF file".
-    void Save(const std::string& path) const;
 
     const std::vector<PdfPage>& Pages() const { return pages_; }
     // Appends raw operators (already formatted) to a page's content stream.
